@@ -1,0 +1,22 @@
+#pragma once
+// Message boxes and file choosers. In headless mode a message is a line on stderr and the
+// choosers choose nothing.
+
+#include <filesystem>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+void SetHeadlessMode(bool headless);
+bool IsHeadlessMode();
+
+// Tells the user something. Blocking in the desktop program, a stderr line when headless.
+void ShowMessage(const std::string& title, const std::string& text);
+
+// (description, pattern) pairs, e.g. {"图片", "*.jpg;*.png"}.
+using FileFilterList = std::vector<std::pair<std::string, std::string>>;
+// Number of paths chosen (0 when headless or cancelled).
+int ChooseFiles(void* owner, const FileFilterList& filters, std::vector<fs::path>& out);
+bool ChooseFolder(void* owner, fs::path& out);

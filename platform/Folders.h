@@ -1,0 +1,14 @@
+#pragma once
+// Locations the system gives a program, with their Linux stand-ins. Each is empty when unknown.
+
+#include <filesystem>
+
+namespace fs = std::filesystem;
+
+fs::path GetTempDir();      // $TMPDIR, else /tmp/ (always ends with '/')
+fs::path GetDocumentsDir(); // XDG documents folder, else ~/Documents
+fs::path GetAppDataDir();   // $XDG_CONFIG_HOME, else ~/.config
+fs::path GetDataHomeDir();  // $XDG_DATA_HOME, else ~/.local/share (the Trash lives here)
+fs::path GetRuntimeDir();   // $XDG_RUNTIME_DIR, else /tmp
+fs::path GetModulePath();   // the running program file (/proc/self/exe)
+fs::path GetModuleDir();    // its folder

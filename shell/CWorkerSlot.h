@@ -1,0 +1,41 @@
+#pragma once
+
+#include <condition_variable>
+#include <functional>
+#include <mutex>
+#include <thread>
+
+// Holds at most one running thread. Start runs the routine on a new thread only when no thread
+// of this slot is running; otherwise it does nothing. The routine's thread marks the slot free
+// under the slot's lock when it returns, so many concurrent Start calls run exactly one thread.
+//
+// Workers that drain a queue must use StartOrKeep: it atomically either starts a thread or
+// tells the running one there is more work, so a job queued just as the worker leaves is run.
+class CWorkerSlot {
+public:
+    using Routine = std::function<void()>;
+
+    CWorkerSlot() = default;
+    ~CWorkerSlot(); // joins the thread
+    CWorkerSlot(const CWorkerSlot&) = delete;
+    CWorkerSlot& operator=(const CWorkerSlot&) = delete;
+
+    // True when a new thread was started.
+    bool Start(Routine routine);
+    bool IsRunning() const;
+    // Waits for the running thread, if any, to return.
+    void Join();
+
+    // Queue-draining pattern. The routine calls TryFinish() when it found its queue empty
+    // (checked under its own queue lock, then released): TryFinish returns false when work was
+    // announced meanwhile through Start (the routine must look at its queue again), and true
+    // when the slot is now free and the routine must return.
+    bool TryFinish();
+
+private:
+    mutable std::mutex m_lock;
+    std::condition_variable m_done;
+    std::thread m_thread;
+    bool m_running = false;
+    bool m_moreWork = false;
+};
