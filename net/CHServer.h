@@ -1,0 +1,125 @@
+#pragma once
+// The program's TCP server: listens on every IPv4 interface, reads exactly one request per
+// connection, hands it to OnRequest on a worker thread, sends the answer in one piece and
+// closes. Connections silent for more than five seconds are closed by a reaper.
+
+#include <atomic>
+#include <condition_variable>
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+class CHServer {
+public:
+    static constexpr int kDefaultPort = 6639;
+    static constexpr int kBacklog = 100;
+    static constexpr int kPostedAccepts = 2000;
+    static constexpr size_t kReceiveBufferSize = 4096;
+    static constexpr int kIdleTimeoutMs = 5000;
+    static constexpr char kPortInUseTitle[] = "提示";
+    static constexpr char kPortInUseText[] = "端口绑定失败，请确认端口没有被占用.";
+
+    struct ConnContext;
+
+    // Free connection contexts. Contexts are created on demand and reused, never freed while
+    // the pool lives.
+    class CHMemPool {
+    public:
+        CHMemPool() = default;
+        virtual ~CHMemPool();
+        CHMemPool(const CHMemPool&) = delete;
+        CHMemPool& operator=(const CHMemPool&) = delete;
+
+        // Front of the free queue; null when it is empty (the server then creates one).
+        ConnContext* Acquire();
+        // Adopts a newly created context; it counts as handed out.
+        ConnContext* Adopt(std::unique_ptr<ConnContext> context);
+        void Recycle(ConnContext* context);
+        size_t Allocated() const;
+        size_t Free() const;
+
+    private:
+        mutable std::mutex m_lock;
+        std::deque<ConnContext*> m_free;
+        std::vector<std::unique_ptr<ConnContext>> m_all;
+    };
+
+    struct Stats {
+        size_t contexts = 0;    // contexts ever created
+        size_t connections = 0; // connections open (receiving, handling or sending)
+        size_t accepts = 0;     // accepts outstanding
+    };
+
+    // Port from $VELLUMO_PORT when it holds a valid port number, else 6639.
+    CHServer();
+    // 0 picks an ephemeral port.
+    explicit CHServer(int port);
+    virtual ~CHServer();
+    CHServer(const CHServer&) = delete;
+    CHServer& operator=(const CHServer&) = delete;
+
+    // Blocks the calling thread while serving. Returns 0 at once when the port cannot be bound
+    // (after telling the user) or set-up fails, 1 after Stop. Returns 0 at once if Stop came
+    // first; a server runs at most once.
+    int Run();
+    // From any thread, any number of times: Run closes everything, joins its workers and
+    // returns.
+    void Stop();
+    // The port being listened on; 0 until listening.
+    int BoundPort() const;
+    // True once listening; false on set-up failure, Stop or time-out.
+    bool WaitListening(int timeoutMs);
+    Stats GetStats() const;
+
+    // $VELLUMO_PORT when it is a decimal number 1..65535, else kDefaultPort.
+    static int DefaultPort();
+
+protected:
+    // Called once per complete request on a worker thread, for several connections at once.
+    // Non-zero: send response, then close. 0: close without sending anything.
+    virtual int OnRequest(std::string head, std::string body, const std::string& peer,
+                          std::string& response);
+    // Unused extension point.
+    virtual int ExtraHook(intptr_t first, std::string text, intptr_t second);
+
+    // Stops and waits until Run has returned. A derived class whose OnRequest uses its own
+    // members calls this first in its destructor.
+    void StopAndWait();
+
+private:
+    struct Engine;
+
+    void PostAccept();
+    void OnAccepted(ConnContext* context, uint64_t generation, int error);
+    void StartReceive(ConnContext* context);
+    void OnReceived(ConnContext* context, uint64_t generation, int error, size_t bytes);
+    void Dispatch(ConnContext* context);
+    void SendMore(ConnContext* context);
+    void OnSent(ConnContext* context, uint64_t generation, int error, size_t bytes);
+    void CloseConnection(ConnContext* context);
+    void Reap();
+    void Shutdown();
+    bool Setup();
+
+    const int m_port;
+    // The engine (event loop) outlives the pool: sockets in the contexts belong to it.
+    std::unique_ptr<Engine> m_engine;
+    CHMemPool m_pool;
+
+    // Contexts with a connection open; read by the reaper.
+    mutable std::mutex m_pendingLock;
+    std::vector<ConnContext*> m_pending;
+
+    std::atomic<bool> m_stopping{false};
+    std::atomic<int> m_boundPort{0};
+    std::atomic<size_t> m_acceptsOutstanding{0};
+    std::atomic<size_t> m_acceptDeficit{0};
+
+    mutable std::mutex m_runLock;
+    std::condition_variable m_runCv;
+    enum class RunState { Idle, Starting, Listening, Failed, Finished } m_runState = RunState::Idle;
+};
