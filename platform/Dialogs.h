@@ -3,6 +3,7 @@
 // choosers choose nothing.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -20,3 +21,14 @@ using FileFilterList = std::vector<std::pair<std::string, std::string>>;
 // Number of paths chosen (0 when headless or cancelled).
 int ChooseFiles(void* owner, const FileFilterList& filters, std::vector<fs::path>& out);
 bool ChooseFolder(void* owner, fs::path& out);
+
+// The desktop program installs its GTK dialogs here; platform/ itself stays free of GTK.
+// Without a backend (or when headless) a message is a stderr line "title: text" and the
+// choosers choose nothing.
+struct DialogBackend {
+    std::function<void(const std::string& title, const std::string& text)> showMessage;
+    std::function<int(void* owner, const FileFilterList& filters, std::vector<fs::path>& out)>
+        chooseFiles;
+    std::function<bool(void* owner, fs::path& out)> chooseFolder;
+};
+void SetDialogBackend(const DialogBackend& backend);

@@ -20,8 +20,11 @@ public:
     CWorkerSlot(const CWorkerSlot&) = delete;
     CWorkerSlot& operator=(const CWorkerSlot&) = delete;
 
-    // True when a new thread was started.
+    // True when a new thread was started. While the slot's thread runs, Start only records
+    // that more work was announced (see TryFinish) and returns false.
     bool Start(Routine routine);
+    // The same as Start, named for the queue-draining pattern.
+    bool StartOrKeep(Routine routine) { return Start(std::move(routine)); }
     bool IsRunning() const;
     // Waits for the running thread, if any, to return.
     void Join();
@@ -38,4 +41,7 @@ private:
     std::thread m_thread;
     bool m_running = false;
     bool m_moreWork = false;
+    std::thread::id m_runner; // the thread that currently owns the slot (when m_running)
+
+    void RoutineReturned();
 };

@@ -1,0 +1,69 @@
+#include "platform/StoredPath.h"
+
+#include <vector>
+
+fs::path StoredToFsPath(const fs::path& repos, std::string_view stored) {
+    if (repos.empty()) {
+        return {};
+    }
+    // Components are separated by '\' (the stored form); '/' is taken as a separator too so
+    // that no component can carry one into the file system.
+    std::vector<std::string_view> parts;
+    size_t start = 0;
+    for (size_t i = 0; i <= stored.size(); ++i) {
+        if (i == stored.size() || stored[i] == '\\' || stored[i] == '/') {
+            if (i > start) {
+                parts.push_back(stored.substr(start, i - start));
+            }
+            start = i + 1;
+        }
+    }
+    fs::path result = repos;
+    bool any = false;
+    for (std::string_view part : parts) {
+        if (part == ".") {
+            continue;
+        }
+        if (part == ".." || part.find('\0') != std::string_view::npos) {
+            return {}; // would leave the repository folder, or cannot name a file
+        }
+        result /= fs::path(std::string(part));
+        any = true;
+    }
+    if (!any) {
+        return {};
+    }
+    return result;
+}
+
+std::string FsToStoredPath(const fs::path& repos, const fs::path& full) {
+    if (repos.empty() || full.empty()) {
+        return {};
+    }
+    fs::path base = repos.lexically_normal();
+    fs::path path = full.lexically_normal();
+    auto b = base.begin();
+    auto p = path.begin();
+    for (; b != base.end(); ++b) {
+        if (b->empty()) {
+            continue; // the empty last element of a path that ends with '/'
+        }
+        if (p == path.end() || *p != *b) {
+            return {};
+        }
+        ++p;
+    }
+    std::string stored;
+    for (; p != path.end(); ++p) {
+        const std::string part = p->string();
+        if (part.empty() || part == ".") {
+            continue;
+        }
+        if (part == ".." || part.find('\\') != std::string::npos) {
+            return {}; // outside repos, or a name the stored form cannot carry
+        }
+        stored += '\\';
+        stored += part;
+    }
+    return stored;
+}
