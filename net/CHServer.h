@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <vector>
 
 class CHServer {
@@ -92,18 +93,22 @@ protected:
 
 private:
     struct Engine;
+    enum class RunState { Idle, Starting, Listening, Failed, Finished };
 
+    bool Setup(bool& portInUse);
     void PostAccept();
-    void OnAccepted(ConnContext* context, uint64_t generation, int error);
+    void OnAccepted(ConnContext* context, uint64_t generation, const std::error_code& error);
     void StartReceive(ConnContext* context);
-    void OnReceived(ConnContext* context, uint64_t generation, int error, size_t bytes);
+    void OnReceived(ConnContext* context, uint64_t generation, const std::error_code& error,
+                    size_t bytes);
     void Dispatch(ConnContext* context);
     void SendMore(ConnContext* context);
-    void OnSent(ConnContext* context, uint64_t generation, int error, size_t bytes);
+    void OnSent(ConnContext* context, uint64_t generation, const std::error_code& error,
+                size_t bytes);
     void CloseConnection(ConnContext* context);
     void Reap();
     void Shutdown();
-    bool Setup();
+    void FinishRun(RunState state);
 
     const int m_port;
     // The engine (event loop) outlives the pool: sockets in the contexts belong to it.
@@ -121,5 +126,5 @@ private:
 
     mutable std::mutex m_runLock;
     std::condition_variable m_runCv;
-    enum class RunState { Idle, Starting, Listening, Failed, Finished } m_runState = RunState::Idle;
+    RunState m_runState = RunState::Idle;
 };

@@ -36,7 +36,7 @@ public:
     // Valid once Complete.
     std::string_view Head() const;
     std::string_view Body() const;
-    // Moves the head and body out (Complete only); the framer must be Reset afterwards.
+    // Moves the head and body out (empty unless Complete) and resets the framer.
     void Take(std::string& head, std::string& body);
 
     // -1 when the head has no Content-Length; valid once the head is complete.
@@ -50,7 +50,8 @@ public:
 private:
     HttpFrameLimits m_limits;
     State m_state = State::NeedMore;
-    std::string m_text;      // head, then body
+    std::string m_head; // everything until the blank line has been seen, then the head
+    std::string m_body;
     size_t m_headLength = 0; // 0 while the blank line has not been seen
     size_t m_scanned = 0;    // bytes already searched for the blank line
     int64_t m_contentLength = -1;

@@ -1,0 +1,503 @@
+#include "net/CHServer.h"
+
+#include "net/HttpFramer.h"
+#include "platform/Dialogs.h"
+
+#include <asio.hpp>
+
+#include <sys/resource.h>
+
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cstdlib>
+#include <thread>
+
+namespace {
+
+using Strand = asio::strand<asio::io_context::executor_type>;
+
+constexpr auto kReaperPass = std::chrono::milliseconds(1000);
+// Two descriptors per posted accept would be more than enough; the listening socket, files the
+// handlers open and the rest of the program fit in the margin.
+constexpr rlim_t kWantedDescriptors = 2 * CHServer::kPostedAccepts + 256;
+// A context that once carried a large answer gives the memory back when it is reused.
+constexpr size_t kKeptResponseCapacity = 64 * 1024;
+
+int64_t NowMs() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+// Each connection holds a socket, so 2000 of them need more than the usual 1024 descriptors.
+void RaiseDescriptorLimit() {
+    rlimit limit{};
+    if (getrlimit(RLIMIT_NOFILE, &limit) != 0 || limit.rlim_cur >= kWantedDescriptors) {
+        return;
+    }
+    limit.rlim_cur = std::min(limit.rlim_max, kWantedDescriptors);
+    setrlimit(RLIMIT_NOFILE, &limit);
+}
+
+} // namespace
+
+struct CHServer::ConnContext {
+    enum : int { kAccepting = 1, kReceiving = 2, kSending = 3, kClosed = 4, kHandling = 5 };
+
+    explicit ConnContext(asio::io_context& io) : strand(asio::make_strand(io)), socket(strand) {}
+
+    // Every completion of this connection runs on its strand, and so does the reaper's close:
+    // the two can never act on the context at the same time.
+    Strand strand;
+    asio::ip::tcp::socket socket;
+    std::atomic<int> state{kClosed};
+    // Bumped when an accept is posted and when the connection closes; completions and reaper
+    // checks carry the value they were issued under and drop out when it no longer matches.
+    std::atomic<uint64_t> generation{0};
+    std::atomic<int64_t> lastActivityMs{0};
+    size_t pendingIndex = 0; // position in the pending list, under the pending lock
+    std::string peer;
+    std::array<char, kReceiveBufferSize> buffer{};
+    HttpFramer framer;
+    std::string response;
+    size_t sent = 0;
+};
+
+struct CHServer::Engine {
+    asio::io_context io;
+    asio::ip::tcp::acceptor acceptor{io};
+    // The acceptor is not safe for concurrent calls: accepts are posted through this strand.
+    Strand acceptStrand{asio::make_strand(io)};
+    std::vector<std::thread> workers;
+};
+
+CHServer::CHMemPool::~CHMemPool() = default;
+
+CHServer::ConnContext* CHServer::CHMemPool::Acquire() {
+    std::lock_guard lock(m_lock);
+    if (m_free.empty()) {
+        return nullptr;
+    }
+    ConnContext* context = m_free.front();
+    m_free.pop_front();
+    return context;
+}
+
+CHServer::ConnContext* CHServer::CHMemPool::Adopt(std::unique_ptr<ConnContext> context) {
+    std::lock_guard lock(m_lock);
+    m_all.push_back(std::move(context));
+    return m_all.back().get();
+}
+
+void CHServer::CHMemPool::Recycle(ConnContext* context) {
+    std::lock_guard lock(m_lock);
+    m_free.push_back(context);
+}
+
+size_t CHServer::CHMemPool::Allocated() const {
+    std::lock_guard lock(m_lock);
+    return m_all.size();
+}
+
+size_t CHServer::CHMemPool::Free() const {
+    std::lock_guard lock(m_lock);
+    return m_free.size();
+}
+
+CHServer::CHServer() : CHServer(DefaultPort()) {}
+
+CHServer::CHServer(int port) : m_port(port), m_engine(std::make_unique<Engine>()) {}
+
+CHServer::~CHServer() {
+    StopAndWait();
+}
+
+int CHServer::DefaultPort() {
+    const char* text = std::getenv("VELLUMO_PORT");
+    if (text == nullptr || *text == '\0') {
+        return kDefaultPort;
+    }
+    long value = 0;
+    for (const char* p = text; *p != '\0'; ++p) {
+        if (*p < '0' || *p > '9' || value > 65535) {
+            return kDefaultPort;
+        }
+        value = value * 10 + (*p - '0');
+    }
+    return (value >= 1 && value <= 65535) ? static_cast<int>(value) : kDefaultPort;
+}
+
+int CHServer::OnRequest(std::string, std::string, const std::string&, std::string& response) {
+    response.clear();
+    return 1;
+}
+
+int CHServer::ExtraHook(intptr_t, std::string, intptr_t) {
+    return 0;
+}
+
+int CHServer::BoundPort() const {
+    return m_boundPort.load();
+}
+
+bool CHServer::WaitListening(int timeoutMs) {
+    std::unique_lock lock(m_runLock);
+    m_runCv.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)), [this] {
+        return m_stopping.load() || m_runState == RunState::Listening ||
+               m_runState == RunState::Failed || m_runState == RunState::Finished;
+    });
+    return m_runState == RunState::Listening && !m_stopping.load();
+}
+
+CHServer::Stats CHServer::GetStats() const {
+    Stats stats;
+    stats.contexts = m_pool.Allocated();
+    {
+        std::lock_guard lock(m_pendingLock);
+        stats.connections = m_pending.size();
+    }
+    stats.accepts = m_acceptsOutstanding.load();
+    return stats;
+}
+
+void CHServer::Stop() {
+    {
+        std::lock_guard lock(m_runLock);
+        m_stopping = true;
+    }
+    m_runCv.notify_all();
+}
+
+void CHServer::StopAndWait() {
+    Stop();
+    std::unique_lock lock(m_runLock);
+    m_runCv.wait(lock, [this] {
+        return m_runState != RunState::Starting && m_runState != RunState::Listening;
+    });
+}
+
+void CHServer::FinishRun(RunState state) {
+    {
+        std::lock_guard lock(m_runLock);
+        m_runState = state;
+    }
+    m_runCv.notify_all();
+}
+
+bool CHServer::Setup(bool& portInUse) {
+    portInUse = false;
+    if (m_port < 0 || m_port > 65535) {
+        return false;
+    }
+    RaiseDescriptorLimit();
+    asio::ip::tcp::acceptor& acceptor = m_engine->acceptor;
+    asio::error_code error;
+    acceptor.open(asio::ip::tcp::v4(), error);
+    if (error) {
+        return false;
+    }
+    // A restart must not trip over connections of the previous run still in TIME_WAIT. On this
+    // platform it does not let two listeners share the port.
+    acceptor.set_option(asio::socket_base::reuse_address(true), error);
+    if (!error) {
+        acceptor.bind({asio::ip::address_v4::any(), static_cast<unsigned short>(m_port)}, error);
+        if (error) {
+            portInUse = true;
+        }
+    }
+    if (!error) {
+        acceptor.listen(kBacklog, error);
+    }
+    asio::ip::tcp::endpoint local;
+    if (!error) {
+        local = acceptor.local_endpoint(error);
+    }
+    if (error) {
+        asio::error_code ignored;
+        acceptor.close(ignored);
+        return false;
+    }
+    m_boundPort = local.port();
+    return true;
+}
+
+int CHServer::Run() {
+    {
+        std::lock_guard lock(m_runLock);
+        if (m_runState != RunState::Idle) {
+            return 0;
+        }
+        m_runState = m_stopping ? RunState::Finished : RunState::Starting;
+    }
+    m_runCv.notify_all();
+    if (m_stopping) {
+        return 0;
+    }
+
+    bool portInUse = false;
+    if (!Setup(portInUse)) {
+        if (portInUse) {
+            ShowMessage(kPortInUseTitle, kPortInUseText);
+        }
+        FinishRun(RunState::Failed);
+        return 0;
+    }
+
+    for (int i = 0; i < kPostedAccepts; ++i) {
+        PostAccept();
+    }
+    unsigned processors = std::max(1u, std::thread::hardware_concurrency());
+    auto work = asio::make_work_guard(m_engine->io);
+    for (unsigned i = 0; i < 2 * processors; ++i) {
+        m_engine->workers.emplace_back([this] {
+            // Nothing that throws may take the process down; the connection concerned is left
+            // to the reaper.
+            for (;;) {
+                try {
+                    m_engine->io.run();
+                    return;
+                } catch (...) {
+                }
+            }
+        });
+    }
+
+    {
+        std::unique_lock lock(m_runLock);
+        m_runState = RunState::Listening;
+        m_runCv.notify_all();
+        while (!m_runCv.wait_for(lock, kReaperPass, [this] { return m_stopping.load(); })) {
+            lock.unlock();
+            Reap();
+            lock.lock();
+        }
+    }
+
+    work.reset();
+    Shutdown();
+    FinishRun(RunState::Finished);
+    return 1;
+}
+
+void CHServer::Shutdown() {
+    m_engine->io.stop();
+    for (std::thread& worker : m_engine->workers) {
+        worker.join();
+    }
+    m_engine->workers.clear();
+    // No handler runs any more: sockets can be closed from here.
+    asio::error_code ignored;
+    m_engine->acceptor.close(ignored);
+    {
+        std::lock_guard lock(m_pendingLock);
+        for (ConnContext* context : m_pending) {
+            context->socket.close(ignored);
+            context->state = ConnContext::kClosed;
+        }
+        m_pending.clear();
+    }
+    m_boundPort = 0;
+}
+
+void CHServer::PostAccept() {
+    asio::post(m_engine->acceptStrand, [this] {
+        if (m_stopping) {
+            return;
+        }
+        ConnContext* context = m_pool.Acquire();
+        if (context == nullptr) {
+            context = m_pool.Adopt(std::make_unique<ConnContext>(m_engine->io));
+        }
+        uint64_t generation = ++context->generation;
+        context->state = ConnContext::kAccepting;
+        ++m_acceptsOutstanding;
+        m_engine->acceptor.async_accept(
+            context->socket,
+            asio::bind_executor(context->strand,
+                                [this, context, generation](const asio::error_code& error) {
+                                    OnAccepted(context, generation, error);
+                                }));
+    });
+}
+
+void CHServer::OnAccepted(ConnContext* context, uint64_t generation, const std::error_code& error) {
+    --m_acceptsOutstanding;
+    if (context->generation != generation) {
+        return;
+    }
+    asio::error_code peerError;
+    asio::ip::tcp::endpoint peer;
+    if (!error) {
+        peer = context->socket.remote_endpoint(peerError);
+    }
+    if (error || peerError || m_stopping) {
+        asio::error_code ignored;
+        context->socket.close(ignored);
+        ++context->generation;
+        context->state = ConnContext::kClosed;
+        m_pool.Recycle(context);
+        // Out of descriptors and the like: the reaper posts the accept again on its next pass
+        // instead of spinning here.
+        if (!m_stopping && error != asio::error::operation_aborted) {
+            ++m_acceptDeficit;
+        }
+        return;
+    }
+    context->peer = peer.address().is_v4() ? peer.address().to_v4().to_string() : std::string();
+    context->framer.Reset();
+    context->sent = 0;
+    context->lastActivityMs = NowMs();
+    context->state = ConnContext::kReceiving;
+    {
+        std::lock_guard lock(m_pendingLock);
+        context->pendingIndex = m_pending.size();
+        m_pending.push_back(context);
+    }
+    StartReceive(context);
+}
+
+void CHServer::StartReceive(ConnContext* context) {
+    uint64_t generation = context->generation;
+    context->socket.async_read_some(
+        asio::buffer(context->buffer),
+        [this, context, generation](const asio::error_code& error, size_t bytes) {
+            OnReceived(context, generation, error, bytes);
+        });
+}
+
+void CHServer::OnReceived(ConnContext* context, uint64_t generation, const std::error_code& error,
+                          size_t bytes) {
+    if (context->generation != generation || context->state != ConnContext::kReceiving) {
+        return;
+    }
+    if (error || bytes == 0) {
+        CloseConnection(context);
+        return;
+    }
+    context->lastActivityMs = NowMs();
+    switch (context->framer.Feed(std::string_view(context->buffer.data(), bytes))) {
+    case HttpFramer::State::NeedMore:
+        StartReceive(context);
+        return;
+    case HttpFramer::State::Rejected:
+        CloseConnection(context);
+        return;
+    case HttpFramer::State::Complete:
+        Dispatch(context);
+        return;
+    }
+}
+
+void CHServer::Dispatch(ConnContext* context) {
+    context->state = ConnContext::kHandling;
+    std::string head;
+    std::string body;
+    context->framer.Take(head, body);
+    std::string response;
+    int result = 0;
+    try {
+        result = OnRequest(std::move(head), std::move(body), context->peer, response);
+    } catch (...) {
+        result = 0;
+    }
+    if (result == 0 || response.empty()) {
+        CloseConnection(context);
+        return;
+    }
+    context->response = std::move(response);
+    context->sent = 0;
+    context->lastActivityMs = NowMs();
+    context->state = ConnContext::kSending;
+    SendMore(context);
+}
+
+void CHServer::SendMore(ConnContext* context) {
+    uint64_t generation = context->generation;
+    context->socket.async_write_some(
+        asio::buffer(context->response.data() + context->sent,
+                     context->response.size() - context->sent),
+        [this, context, generation](const asio::error_code& error, size_t bytes) {
+            OnSent(context, generation, error, bytes);
+        });
+}
+
+void CHServer::OnSent(ConnContext* context, uint64_t generation, const std::error_code& error,
+                      size_t bytes) {
+    if (context->generation != generation || context->state != ConnContext::kSending) {
+        return;
+    }
+    if (error || bytes == 0) {
+        CloseConnection(context);
+        return;
+    }
+    // Progress counts as activity: only a stalled send is reaped.
+    context->lastActivityMs = NowMs();
+    context->sent += bytes;
+    if (context->sent < context->response.size()) {
+        SendMore(context);
+        return;
+    }
+    CloseConnection(context);
+}
+
+void CHServer::CloseConnection(ConnContext* context) {
+    int state = context->state;
+    if (state == ConnContext::kClosed || state == ConnContext::kAccepting) {
+        return;
+    }
+    {
+        std::lock_guard lock(m_pendingLock);
+        size_t index = context->pendingIndex;
+        if (index < m_pending.size() && m_pending[index] == context) {
+            m_pending[index] = m_pending.back();
+            m_pending[index]->pendingIndex = index;
+            m_pending.pop_back();
+        }
+    }
+    asio::error_code ignored;
+    context->socket.close(ignored);
+    ++context->generation;
+    context->state = ConnContext::kClosed;
+    context->framer.Reset();
+    if (context->response.capacity() > kKeptResponseCapacity) {
+        context->response = std::string();
+    } else {
+        context->response.clear();
+    }
+    context->peer.clear();
+    // The context belongs to the pool from here on; it is not touched again.
+    m_pool.Recycle(context);
+    PostAccept();
+}
+
+void CHServer::Reap() {
+    int64_t now = NowMs();
+    std::vector<std::pair<ConnContext*, uint64_t>> silent;
+    {
+        std::lock_guard lock(m_pendingLock);
+        for (ConnContext* context : m_pending) {
+            int state = context->state;
+            if ((state == ConnContext::kReceiving || state == ConnContext::kSending) &&
+                now - context->lastActivityMs > kIdleTimeoutMs) {
+                silent.emplace_back(context, context->generation.load());
+            }
+        }
+    }
+    for (const auto& entry : silent) {
+        ConnContext* context = entry.first;
+        uint64_t generation = entry.second;
+        // Decided again on the connection's strand, where nothing else can act on it.
+        asio::post(context->strand, [this, context, generation] {
+            int state = context->state;
+            if (context->generation == generation &&
+                (state == ConnContext::kReceiving || state == ConnContext::kSending) &&
+                NowMs() - context->lastActivityMs > kIdleTimeoutMs) {
+                CloseConnection(context);
+            }
+        });
+    }
+    for (size_t missing = m_acceptDeficit.exchange(0); missing > 0; --missing) {
+        PostAccept();
+    }
+}

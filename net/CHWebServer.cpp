@@ -1,0 +1,314 @@
+#include "net/CHWebServer.h"
+
+#include "library/IDBCenter.h"
+#include "media/TextUtil.h"
+#include "platform/FileSystem.h"
+#include "platform/Folders.h"
+#include "shell/AccessPoints.h"
+
+#include <mutex>
+#include <system_error>
+
+namespace {
+
+constexpr char kLoopbackPeer[] = "127.0.0.1";
+constexpr char kAuthRoute[] = "/auth";
+
+std::string TrimSpaces(std::string_view text) {
+    size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    size_t last = text.find_last_not_of(' ');
+    return std::string(text.substr(first, last - first + 1));
+}
+
+void LowerAscii(std::string& text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+}
+
+bool HasLineBreak(std::string_view text) {
+    return text.find_first_of("\r\n") != std::string_view::npos;
+}
+
+} // namespace
+
+CHWebServer::CHWebServer() : CHServer(), m_pages(GetModuleDir() / "Pages") {}
+
+CHWebServer::CHWebServer(int port) : CHServer(port), m_pages(GetModuleDir() / "Pages") {}
+
+CHWebServer::~CHWebServer() {
+    // Workers call OnRequest, which reads the members of this class.
+    StopAndWait();
+}
+
+void CHWebServer::SetPagesFolder(const fs::path& folder) {
+    std::unique_lock lock(m_routeLock);
+    m_pages = folder;
+}
+
+fs::path CHWebServer::GetPagesFolder() const {
+    std::shared_lock lock(m_routeLock);
+    return m_pages;
+}
+
+void CHWebServer::AddRoute(const std::string& routeKey, Handler handler) {
+    auto shared = std::make_shared<const Handler>(std::move(handler));
+    std::unique_lock lock(m_routeLock);
+    m_routes[routeKey] = std::move(shared);
+}
+
+void CHWebServer::AddOpenRoute(const std::string& routeKey, Handler handler) {
+    auto shared = std::make_shared<const Handler>(std::move(handler));
+    std::unique_lock lock(m_routeLock);
+    m_openRoutes[routeKey] = std::move(shared);
+}
+
+CHWebServer::HandlerPtr
+CHWebServer::FindRoute(const std::map<std::string, HandlerPtr, std::less<>>& table,
+                       std::string_view key) const {
+    std::shared_lock lock(m_routeLock);
+    auto it = table.find(key);
+    return it == table.end() ? nullptr : it->second;
+}
+
+bool CHWebServer::ParseRequest(std::string_view head, RequestHead& out) {
+    out = RequestHead();
+    if (head.empty()) {
+        return false;
+    }
+    size_t lineEnd = head.find("\r\n");
+    if (lineEnd == std::string_view::npos) {
+        return false;
+    }
+    std::vector<std::string> tokens = SplitText(head.substr(0, lineEnd), " ");
+    if (tokens.size() < 3) {
+        return false;
+    }
+    out.method = TrimBlanks(tokens[0]);
+    out.target = TrimBlanks(tokens[1]);
+    out.version = TrimBlanks(tokens[2]);
+    if ((out.version != "HTTP/1.0" && out.version != "HTTP/1.1") ||
+        (out.method != "GET" && out.method != "POST")) {
+        return false;
+    }
+    size_t pos = lineEnd + 2;
+    for (;;) {
+        size_t end = head.find("\r\n", pos);
+        if (end == std::string_view::npos) {
+            break;
+        }
+        std::string_view line = head.substr(pos, end - pos);
+        pos = end + 2;
+        size_t colon = line.find(':');
+        if (colon == std::string_view::npos) {
+            continue;
+        }
+        std::string name = TrimSpaces(line.substr(0, colon));
+        if (name.empty()) {
+            continue;
+        }
+        LowerAscii(name);
+        out.headers[name] = TrimSpaces(line.substr(colon + 1));
+    }
+    return true;
+}
+
+void CHWebServer::ParseQuery(std::string_view target,
+                             std::map<std::string, std::string, std::less<>>& out) {
+    out.clear();
+    size_t mark = target.find('?');
+    // A target without "?" is taken as query text as a whole.
+    std::string_view text = mark == std::string_view::npos ? target : target.substr(mark + 1);
+    for (const std::string& piece : SplitText(text, "&")) {
+        size_t equals = piece.find('=');
+        if (equals == std::string::npos) {
+            out[piece] = piece;
+        } else {
+            out[piece.substr(0, equals)] = piece.substr(equals + 1);
+        }
+    }
+}
+
+std::string CHWebServer::PathOf(std::string_view target) {
+    return std::string(target.substr(0, target.find('?')));
+}
+
+std::string CHWebServer::RouteKeyOf(std::string_view path) {
+    if (path.empty()) {
+        return {};
+    }
+    return std::string(path.substr(0, path.find('/', 1)));
+}
+
+bool CHWebServer::BuildResponseHead(int status, const HeaderMap& headers, std::string& out) {
+    out.clear();
+    if (status == 200) {
+        out = "HTTP/1.1 200 OK\r\n";
+    } else if (status == 403) {
+        out = "HTTP/1.1 403 Forbidden\r\n";
+    } else {
+        return false;
+    }
+    for (const auto& [name, value] : headers) {
+        if (name.empty() || HasLineBreak(name) || name.find(':') != std::string::npos) {
+            continue;
+        }
+        out += name;
+        out += ": ";
+        for (char c : value) {
+            if (c != '\r' && c != '\n') {
+                out += c;
+            }
+        }
+        out += "\r\n";
+    }
+    out += "\r\n";
+    return true;
+}
+
+std::string CHWebServer::ContentTypeFor(std::string_view path) {
+    size_t slash = path.find_last_of("/\\");
+    std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    size_t dot = name.rfind('.');
+    std::string_view extension = dot == std::string_view::npos ? "" : name.substr(dot);
+    if (extension == ".css") {
+        return "text/css";
+    }
+    if (extension == ".js") {
+        return "application/javascript";
+    }
+    if (extension == ".png") {
+        return "image/png";
+    }
+    if (extension == ".jpg") {
+        return "image/jpeg";
+    }
+    return "text/html";
+}
+
+int CHWebServer::OnRequest(std::string head, std::string body, const std::string& peer,
+                           std::string& response) {
+    return HandleRequest(std::move(head), std::move(body), peer, response);
+}
+
+int CHWebServer::HandleRequest(std::string head, std::string body, const std::string& peer,
+                               std::string& response) {
+    response.clear();
+    try {
+        HeaderMap headers{{"Server", kServerName}, {"Connection", "Close"}};
+        RequestHead parsed;
+        if (!ParseRequest(head, parsed)) {
+            headers["Content-Type"] = "text/html";
+            BuildResponseHead(200, headers, response);
+            return 1;
+        }
+
+        HttpRequest request;
+        request.method = std::move(parsed.method);
+        request.target = std::move(parsed.target);
+        request.version = std::move(parsed.version);
+        request.headers = std::move(parsed.headers);
+        ParseQuery(request.target, request.query);
+        request.path = PathOf(request.target);
+        request.routeKey = RouteKeyOf(request.path);
+        request.peer = peer;
+        request.body = std::move(body);
+
+        if (HandlerPtr open = FindRoute(m_openRoutes, request.routeKey)) {
+            HttpResponse answer;
+            (*open)(request, answer);
+            return Answer(answer, headers, response);
+        }
+        if (!IsAllowed(request)) {
+            headers["Content-Type"] = "text/html";
+            headers["Content-Length"] = std::to_string(sizeof(kForbiddenBody) - 1);
+            BuildResponseHead(403, headers, response);
+            response += kForbiddenBody;
+            return 1;
+        }
+        if (HandlerPtr handler = FindRoute(m_routes, request.routeKey)) {
+            HttpResponse answer;
+            (*handler)(request, answer);
+            return Answer(answer, headers, response);
+        }
+        return ServeStatic(request, headers, response);
+    } catch (...) {
+        response.clear();
+        return 0;
+    }
+}
+
+bool CHWebServer::IsAllowed(const HttpRequest& request) const {
+    if (request.peer == kLoopbackPeer) {
+        return true;
+    }
+    if (!request.HasQuery("key")) {
+        return false;
+    }
+    if (request.routeKey == kAuthRoute) {
+        return true;
+    }
+    IDBCenter* db = GetDBCenter();
+    return db != nullptr && db->IsAuthorized(request.Query("key"));
+}
+
+int CHWebServer::Answer(HttpResponse& answer, HeaderMap& headers, std::string& response) const {
+    if (answer.closeWithoutResponse) {
+        return 0;
+    }
+    headers["Content-Type"] = answer.contentType;
+    for (const auto& [name, value] : answer.headers) {
+        headers[name] = value;
+    }
+    headers["Content-Length"] = std::to_string(answer.body.size());
+    if (!BuildResponseHead(answer.status, headers, response)) {
+        response.clear();
+        return 0;
+    }
+    response += answer.body;
+    return 1;
+}
+
+int CHWebServer::ServeStatic(const HttpRequest& request, HeaderMap& headers,
+                             std::string& response) const {
+    if (request.path.find('\0') != std::string::npos) {
+        return 0;
+    }
+    fs::path pages = GetPagesFolder();
+    std::error_code error;
+    fs::path base = fs::canonical(pages, error);
+    if (error || base.empty()) {
+        return 0;
+    }
+    // The request path is appended as text, not as a path component: "/x" names a file inside
+    // Pages, anything without a leading "/" names a sibling and fails the check below.
+    fs::path real = fs::canonical(fs::path(pages.native() + request.path), error);
+    if (error) {
+        return 0;
+    }
+    std::string prefix = base.native();
+    if (prefix.back() != '/') {
+        prefix += '/';
+    }
+    const std::string& resolved = real.native();
+    if (resolved.size() <= prefix.size() || resolved.compare(0, prefix.size(), prefix) != 0) {
+        return 0;
+    }
+    if (!fs::is_regular_file(real, error) || error) {
+        return 0;
+    }
+    std::string bytes;
+    if (!ReadWholeFile(real, bytes)) {
+        return 0;
+    }
+    headers["Content-Type"] = ContentTypeFor(request.path);
+    headers["Content-Length"] = std::to_string(bytes.size());
+    BuildResponseHead(200, headers, response);
+    response += bytes;
+    return 1;
+}
