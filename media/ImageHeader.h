@@ -1,0 +1,25 @@
+#pragma once
+// Image width and height read from the file headers alone (JPEG, PNG, GIF, BMP, TIFF), never by
+// decoding pixels, together with where the file keeps its EXIF block.
+
+#include <string_view>
+
+enum class ImageFormat { Unknown, Jpeg, Png, Gif, Bmp, Tiff };
+
+struct ImageHeader {
+    ImageFormat format = ImageFormat::Unknown;
+    int width = 0;
+    int height = 0;
+    // The TIFF structure that holds the EXIF: a JPEG's APP1 "Exif" payload, a PNG's eXIf chunk,
+    // a whole TIFF file. Empty when there is none. A view into the caller's bytes.
+    std::string_view exif;
+    // The bytes ended before the size or the EXIF block was found: when they are only the start
+    // of a longer file, reading more of it may find them.
+    bool needsMoreBytes = false;
+};
+
+// True when the size was read (both sides at least 1). The EXIF block is looked for only where
+// the format keeps it before the image data (JPEG: before the frame header; PNG: before IDAT).
+bool ReadImageHeader(std::string_view bytes, ImageHeader& header);
+// Width and height only; width and height are left alone on failure.
+bool ReadImageSize(std::string_view bytes, int& width, int& height);
