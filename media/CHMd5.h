@@ -15,6 +15,8 @@ public:
 
 private:
     void Transform(const uint8_t block[64]);
+    // Runs count consecutive 64-byte blocks with the chaining words kept in registers.
+    void TransformBlocks(const uint8_t* blocks, size_t count);
 
     uint32_t m_state[4];
     uint32_t m_count[2]; // message length in bits, low and high word
