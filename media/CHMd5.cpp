@@ -10,7 +10,9 @@
 
 namespace {
 
-inline uint32_t Rotl(uint32_t x, int s) { return (x << s) | (x >> (32 - s)); }
+inline uint32_t Rotl(uint32_t x, int s) {
+    return (x << s) | (x >> (32 - s));
+}
 
 inline uint32_t Load32(const uint8_t* p) {
     uint32_t v;
@@ -31,26 +33,26 @@ inline uint32_t Load32(const uint8_t* p) {
 
 // The round functions in forms with short dependency chains: F and I as usual, G split into
 // two independent terms that are added separately.
-#define MD5_F(a, b, c, d, x, t, s)                                                             \
-    a += (x) + (t);                                                                            \
-    MD5_KEEP(a);                                                                               \
-    a += (d ^ (b & (c ^ d)));                                                                  \
+#define MD5_F(a, b, c, d, x, t, s)                                                                 \
+    a += (x) + (t);                                                                                \
+    MD5_KEEP(a);                                                                                   \
+    a += (d ^ (b & (c ^ d)));                                                                      \
     a = Rotl(a, s) + b;
-#define MD5_G(a, b, c, d, x, t, s)                                                             \
-    a += (x) + (t) + (~d & c);                                                                 \
-    MD5_KEEP(a);                                                                               \
-    a += (d & b);                                                                              \
+#define MD5_G(a, b, c, d, x, t, s)                                                                 \
+    a += (x) + (t) + (~d & c);                                                                     \
+    MD5_KEEP(a);                                                                                   \
+    a += (d & b);                                                                                  \
     a = Rotl(a, s) + b;
 // H alternates its grouping so that consecutive steps share the b ^ c term.
-#define MD5_H(a, b, c, d, x, t, s)                                                             \
-    a += (x) + (t);                                                                            \
-    MD5_KEEP(a);                                                                               \
-    a += (b ^ (c ^ d));                                                                        \
+#define MD5_H(a, b, c, d, x, t, s)                                                                 \
+    a += (x) + (t);                                                                                \
+    MD5_KEEP(a);                                                                                   \
+    a += (b ^ (c ^ d));                                                                            \
     a = Rotl(a, s) + b;
-#define MD5_I(a, b, c, d, x, t, s)                                                             \
-    a += (x) + (t);                                                                            \
-    MD5_KEEP(a);                                                                               \
-    a += (c ^ (b | ~d));                                                                       \
+#define MD5_I(a, b, c, d, x, t, s)                                                                 \
+    a += (x) + (t);                                                                                \
+    MD5_KEEP(a);                                                                                   \
+    a += (c ^ (b | ~d));                                                                           \
     a = Rotl(a, s) + b;
 
 constexpr char kHex[] = "0123456789ABCDEF";
@@ -78,7 +80,9 @@ void TextOf(const void* bytes, size_t length, char* out) {
 
 } // namespace
 
-CHMd5::CHMd5() { Reset(); }
+CHMd5::CHMd5() {
+    Reset();
+}
 
 void CHMd5::Reset() {
     m_state[0] = 0x67452301;
@@ -90,7 +94,9 @@ void CHMd5::Reset() {
     std::memset(m_buffer, 0, sizeof(m_buffer));
 }
 
-void CHMd5::Transform(const uint8_t block[64]) { TransformBlocks(block, 1); }
+void CHMd5::Transform(const uint8_t block[64]) {
+    TransformBlocks(block, 1);
+}
 
 void CHMd5::TransformBlocks(const uint8_t* p, size_t count) {
     uint32_t a0 = m_state[0], b0 = m_state[1], c0 = m_state[2], d0 = m_state[3];
@@ -182,7 +188,8 @@ void CHMd5::Update(const void* bytes, size_t length) {
     }
     const auto* input = static_cast<const uint8_t*>(bytes);
     size_t index = (m_count[0] >> 3) & 0x3F;
-    uint64_t bits = (static_cast<uint64_t>(m_count[1]) << 32 | m_count[0]) + (static_cast<uint64_t>(length) << 3);
+    uint64_t bits = (static_cast<uint64_t>(m_count[1]) << 32 | m_count[0]) +
+                    (static_cast<uint64_t>(length) << 3);
     m_count[0] = static_cast<uint32_t>(bits);
     m_count[1] = static_cast<uint32_t>(bits >> 32);
 
@@ -250,9 +257,12 @@ bool Md5FileText(const std::string& path, std::string& text, int64_t* size) {
     if (fd < 0) {
         return false;
     }
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+    struct stat st {};
+    const bool statOk = ::fstat(fd, &st) == 0;
+    if (!statOk || S_ISDIR(st.st_mode)) {
+        int err = statOk ? EISDIR : errno;
         ::close(fd);
+        errno = err;
         return false;
     }
 #ifdef POSIX_FADV_SEQUENTIAL
@@ -268,7 +278,9 @@ bool Md5FileText(const std::string& path, std::string& text, int64_t* size) {
             if (errno == EINTR) {
                 continue;
             }
+            int err = errno;
             ::close(fd);
+            errno = err;
             return false;
         }
         if (n == 0) {
