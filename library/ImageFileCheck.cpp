@@ -1,0 +1,132 @@
+#include "library/ImageFileCheck.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* file) const { std::fclose(file); }
+};
+using FilePtr = std::unique_ptr<FILE, FileCloser>;
+
+bool ReadAt(FILE* file, int64_t offset, void* out, size_t length) {
+    return fseeko(file, static_cast<off_t>(offset), SEEK_SET) == 0 &&
+           std::fread(out, 1, length, file) == length;
+}
+
+// Looks for the bytes FF D9 from offset on. Scan data escapes every FF it holds (FF 00, or a
+// restart marker), so the pair only appears where the image ends.
+bool HasEndMarkerFrom(FILE* file, int64_t offset, int64_t size) {
+    // Most files end with it: look at the tail first.
+    unsigned char tail[2];
+    if (size - 2 >= offset && ReadAt(file, size - 2, tail, 2) && tail[0] == 0xFF &&
+        tail[1] == 0xD9) {
+        return true;
+    }
+    if (fseeko(file, static_cast<off_t>(offset), SEEK_SET) != 0) {
+        return false;
+    }
+    std::vector<unsigned char> buffer(1 << 20);
+    bool previousFF = false;
+    size_t got;
+    while ((got = std::fread(buffer.data(), 1, buffer.size(), file)) > 0) {
+        if (previousFF && buffer[0] == 0xD9) {
+            return true;
+        }
+        const unsigned char* at = buffer.data();
+        const unsigned char* end = buffer.data() + got;
+        while ((at = static_cast<const unsigned char*>(std::memchr(at, 0xFF, end - at)))) {
+            if (at + 1 < end && at[1] == 0xD9) {
+                return true;
+            }
+            ++at;
+        }
+        previousFF = buffer[got - 1] == 0xFF;
+    }
+    return false;
+}
+
+bool IsCompleteJpeg(FILE* file, int64_t size) {
+    int64_t at = 2; // after SOI
+    for (;;) {
+        unsigned char marker[2];
+        if (!ReadAt(file, at, marker, 2) || marker[0] != 0xFF) {
+            return false;
+        }
+        if (marker[1] == 0xFF) { // fill byte
+            ++at;
+            continue;
+        }
+        at += 2;
+        if (marker[1] == 0xD9) {
+            return true; // an image without scan data ends here; the reader decides on it
+        }
+        if (marker[1] == 0x01 || (marker[1] >= 0xD0 && marker[1] <= 0xD7)) {
+            continue; // markers without a length
+        }
+        unsigned char length[2];
+        if (!ReadAt(file, at, length, 2)) {
+            return false;
+        }
+        int64_t segment = (int64_t{length[0]} << 8) | length[1];
+        if (segment < 2 || at + segment > size) {
+            return false;
+        }
+        at += segment;
+        if (marker[1] == 0xDA) { // start of scan: the entropy-coded data follows
+            return HasEndMarkerFrom(file, at, size);
+        }
+    }
+}
+
+uint32_t BigEndian32(const unsigned char* bytes) {
+    return (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) |
+           bytes[3];
+}
+
+bool IsCompletePng(FILE* file, int64_t size) {
+    int64_t at = 8;
+    for (;;) {
+        unsigned char head[8];
+        if (!ReadAt(file, at, head, 8)) {
+            return false;
+        }
+        int64_t chunk = 12 + int64_t{BigEndian32(head)};
+        if (at + chunk > size) {
+            return false;
+        }
+        if (std::memcmp(head + 4, "IEND", 4) == 0) {
+            return true;
+        }
+        at += chunk;
+    }
+}
+
+} // namespace
+
+bool IsCompleteImageFile(const std::filesystem::path& file) {
+    FilePtr handle(std::fopen(file.c_str(), "rb"));
+    if (!handle) {
+        return false;
+    }
+    if (fseeko(handle.get(), 0, SEEK_END) != 0) {
+        return false;
+    }
+    int64_t size = ftello(handle.get());
+    unsigned char magic[8] = {};
+    if (size < 8 || !ReadAt(handle.get(), 0, magic, sizeof magic)) {
+        return size > 0; // too short to tell; the reader decides
+    }
+    if (magic[0] == 0xFF && magic[1] == 0xD8) {
+        return IsCompleteJpeg(handle.get(), size);
+    }
+    static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
+    if (std::memcmp(magic, kPng, 8) == 0) {
+        return IsCompletePng(handle.get(), size);
+    }
+    return true;
+}
