@@ -1,0 +1,424 @@
+#include "shell/CVellumoCore.h"
+
+#include "library/CHRepositoryWatcher.h"
+#include "media/TextCodec.h"
+#include "net/CHWebServer.h"
+#include "pairing/LocalAddress.h"
+#include "pairing/MachineId.h"
+#include "platform/Dialogs.h"
+#include "platform/Folders.h"
+#include "platform/Random.h"
+#include "shell/AccessPoints.h"
+#include "shell/AutoStart.h"
+#include "shell/CRootMover.h"
+#include "shell/StoragePaths.h"
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <system_error>
+
+namespace {
+
+constexpr const char* kPasswordKey = "auth_passwd";
+constexpr const char* kUsageKey = "count_data";
+constexpr const char* kLocalDevice = "localhost";
+// How long a root move waits for imports already handed to the library.
+constexpr int kImportDrainMs = 60000;
+
+} // namespace
+
+CVellumoCore::CVellumoCore(CoreOptions options)
+    : m_options(std::move(options)),
+      m_localImport([this](const fs::path& file, const std::string& label) {
+          QueueToLibrary(file, label, std::string());
+      }),
+      m_db(std::make_unique<OwnedLibrary>()) {
+    m_pointerFile = m_options.pointerFile.empty() ? SettingsPointerPath() : m_options.pointerFile;
+    m_watcher = std::make_unique<CHRepositoryWatcher>(MakeRepositorySink(*m_db));
+}
+
+CVellumoCore::~CVellumoCore() {
+    Stop();
+}
+
+bool CVellumoCore::Start() {
+    if (m_started) {
+        return m_db && m_db->IsOpen();
+    }
+    m_started = true;
+    PublishAccessPoints(this, m_db.get(), nullptr, &m_hub);
+    if (!InitStorage()) {
+        return false;
+    }
+    m_hub.NotifyDeviceStats(kLocalDevice);
+    if (m_options.startWatcher) {
+        StartWatcher();
+    }
+    return true;
+}
+
+bool CVellumoCore::InitStorage() {
+    std::error_code ec;
+    fs::path temp = NewTempFolderPath();
+    fs::create_directories(temp, ec);
+    if (ec && ec != std::errc::file_exists) {
+        m_storageError = "无法创建临时文件目录.";
+        ShowMessage("", m_storageError);
+        return false;
+    }
+    {
+        std::lock_guard<std::mutex> lock(m_pathLock);
+        m_temp = temp;
+    }
+
+    m_firstRun = m_pointerFile.empty() || !fs::exists(m_pointerFile, ec);
+    fs::path root = NormalizeRoot(ReadSettingsRoot(m_pointerFile));
+    if (root.empty()) {
+        root = NormalizeRoot(DefaultStorageRoot());
+    }
+    if (root.empty()) {
+        m_storageError = "无法打开配置目录.";
+        ShowMessage("", m_storageError);
+        return false;
+    }
+    SetPaths(root);
+    fs::create_directories(root / kReposFolderName, ec);
+    fs::create_directories(root / kThumbFolderName, ec);
+
+    m_db->SetServicePort(m_options.servicePort == CoreOptions::kDefaultServicePort
+                             ? CHServer::DefaultPort()
+                             : m_options.servicePort);
+    m_db->SetMachineIdSource([] { return ::GetMachineId(); });
+    if (m_db->OpenLibrary(root) == 0) {
+        m_storageError = "cannot open the library in " + root.string();
+        ShowMessage("", m_storageError);
+        return false;
+    }
+    return true;
+}
+
+void CVellumoCore::SetPaths(const fs::path& root) {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    m_root = root;
+    m_repos = root / kReposFolderName;
+    m_thumb = root / kThumbFolderName;
+}
+
+void CVellumoCore::StartWatcher() {
+    if (m_watcher) {
+        m_watcher->Start(GetReposPath());
+    }
+}
+
+void CVellumoCore::Stop() {
+    if (m_stopped) {
+        return;
+    }
+    m_stopped = true;
+    if (m_db && m_db->IsOpen()) {
+        m_db->SetConfig(kUsageKey, m_counters.ReportText(::GetMachineId()));
+    }
+    if (m_watcher) {
+        m_watcher->Stop();
+    }
+    // From here on imports go nowhere: the gate drops what arrives and what it held, and
+    // neither local-import stage can start the other again.
+    {
+        std::unique_lock<std::mutex> lock(m_gateLock);
+        m_gateClosed = true;
+        m_held.clear();
+        m_gateCv.wait(lock, [this] { return m_gateInFlight == 0; });
+    }
+    m_gateCv.notify_all();
+    m_localImport.Stop();
+    if (m_db) {
+        if (m_db->IsOpen()) {
+            m_db->SaveIndexes();
+        }
+        // Stops the service and joins the library's workers while everything they call into
+        // (this object, the hub, the access points) is still alive.
+        m_db.reset();
+    }
+    m_watcher.reset();
+    if (m_started) {
+        ClearAccessPoints();
+    }
+    std::error_code ec;
+    fs::path temp = GetTempFolder();
+    if (!temp.empty()) {
+        fs::remove(temp, ec); // only when empty
+    }
+}
+
+fs::path CVellumoCore::GetTempFolder() {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    return m_temp;
+}
+
+int CVellumoCore::WaitServicePort(int timeoutMs) {
+    if (!m_db) {
+        return 0;
+    }
+    CHWebServer* server = m_db->GetWebServer();
+    if (server == nullptr || !server->WaitListening(timeoutMs)) {
+        return 0;
+    }
+    return server->BoundPort();
+}
+
+fs::path CVellumoCore::GetRootPath() {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    return m_root;
+}
+
+fs::path CVellumoCore::GetReposPath() {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    return m_repos;
+}
+
+fs::path CVellumoCore::GetThumbPath() {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    return m_thumb;
+}
+
+std::string CVellumoCore::LastRootMoveError() {
+    std::lock_guard<std::mutex> lock(m_moveLock);
+    return m_moveError;
+}
+
+bool CVellumoCore::SetRootPath(const fs::path& requested) {
+    std::lock_guard<std::mutex> moveLock(m_moveLock);
+    m_moveError.clear();
+    if (!m_db || m_stopped) {
+        m_moveError = "Vellumo is shutting down";
+        return false;
+    }
+    fs::path oldRoot = GetRootPath();
+    fs::path newRoot = NormalizeRoot(requested);
+    CRootMover mover(oldRoot, newRoot);
+    mover.SetForceCopy(m_options.forceCopyOnMove);
+
+    std::string reason;
+    RootMoveStatus status = oldRoot.empty() ? RootMoveStatus::Moved : mover.Check(reason);
+    if (status == RootMoveStatus::SameRoot) {
+        // Nothing moves; the choice is still recorded (the first run ends this way).
+        if (!WriteSettingsRoot(m_pointerFile, oldRoot)) {
+            m_moveError = "cannot write " + m_pointerFile.string();
+            return false;
+        }
+        return true;
+    }
+    if (status != RootMoveStatus::Moved) {
+        m_moveError = reason;
+        return false;
+    }
+
+    if (oldRoot.empty()) {
+        // Storage never came up: there is nothing to move, only a root to adopt.
+        std::error_code ec;
+        fs::create_directories(newRoot / kReposFolderName, ec);
+        fs::create_directories(newRoot / kThumbFolderName, ec);
+        if (!WriteSettingsRoot(m_pointerFile, newRoot)) {
+            m_moveError = "cannot write " + m_pointerFile.string();
+            return false;
+        }
+        SetPaths(newRoot);
+        m_storageError.clear();
+        return m_db->OpenLibrary(newRoot) != 0;
+    }
+
+    if (!PauseImports(kImportDrainMs)) {
+        ResumeImports();
+        m_moveError = "imports are still running; try again later";
+        return false;
+    }
+    bool watching = m_watcher && m_watcher->IsRunning();
+    if (m_watcher) {
+        m_watcher->Stop();
+    }
+    m_db->CloseLibrary();
+
+    status = mover.Move([&] { return WriteSettingsRoot(m_pointerFile, newRoot); }, reason);
+    if (status == RootMoveStatus::Moved) {
+        SetPaths(newRoot);
+        std::error_code ec;
+        fs::create_directories(newRoot / kReposFolderName, ec);
+        fs::create_directories(newRoot / kThumbFolderName, ec);
+    } else {
+        m_moveError = reason;
+    }
+    fs::path root = GetRootPath();
+    m_db->OpenLibrary(root);
+    if (watching) {
+        StartWatcher();
+    }
+    ResumeImports();
+    return status == RootMoveStatus::Moved;
+}
+
+bool CVellumoCore::PauseImports(int timeoutMs) {
+    {
+        std::unique_lock<std::mutex> lock(m_gateLock);
+        m_gatePaused = true;
+        m_gateCv.wait(lock, [this] { return m_gateInFlight == 0; });
+    }
+    return m_db->WaitIdle(timeoutMs);
+}
+
+void CVellumoCore::ResumeImports() {
+    std::vector<HeldImport> held;
+    {
+        std::lock_guard<std::mutex> lock(m_gateLock);
+        m_gatePaused = false;
+        held.swap(m_held);
+    }
+    for (const HeldImport& job : held) {
+        QueueToLibrary(job.file, job.deviceKey, job.token);
+    }
+}
+
+void CVellumoCore::QueueToLibrary(const fs::path& file, const std::string& deviceKey,
+                                  const std::string& token) {
+    {
+        std::lock_guard<std::mutex> lock(m_gateLock);
+        if (m_gateClosed) {
+            return;
+        }
+        if (m_gatePaused) {
+            m_held.push_back(HeldImport{file, deviceKey, token});
+            return;
+        }
+        ++m_gateInFlight;
+    }
+    m_db->QueueImport(
+        file, deviceKey,
+        [this](int phase, int index, int total, const fs::path&, const std::string& text,
+               intptr_t) { OnImportProgress(phase, index, total, text); },
+        reinterpret_cast<intptr_t>(this), token);
+    {
+        std::lock_guard<std::mutex> lock(m_gateLock);
+        --m_gateInFlight;
+    }
+    m_gateCv.notify_all();
+}
+
+void CVellumoCore::OnImportProgress(int phase, int index, int total, const std::string& text) {
+    // Phase 0 carries the device key; the animation runs while local files are being stored
+    // and stops when the last file of the run is done, whoever sent it.
+    bool busy;
+    {
+        std::lock_guard<std::mutex> lock(m_busyLock);
+        if (index == total && phase == 1) {
+            busy = false;
+        } else if (phase == 0 && text == kLocalDevice && index != total) {
+            busy = true;
+        } else {
+            return;
+        }
+        if (busy == m_busy) {
+            return;
+        }
+        m_busy = busy;
+    }
+    std::function<void(bool)> listener;
+    {
+        std::lock_guard<std::mutex> lock(m_busyLock);
+        listener = m_busyListener;
+    }
+    if (listener) {
+        listener(busy);
+    }
+}
+
+void CVellumoCore::SetBusyListener(std::function<void(bool busy)> listener) {
+    std::lock_guard<std::mutex> lock(m_busyLock);
+    m_busyListener = std::move(listener);
+}
+
+void CVellumoCore::ImportLocalFiles(const std::vector<fs::path>& paths) {
+    m_localImport.Queue(paths, kLocalDevice);
+}
+
+int CVellumoCore::ImportFileWithProgress(const fs::path& file, const std::string& deviceKey,
+                                         const std::string& extra) {
+    QueueToLibrary(file, deviceKey, extra);
+    return 1;
+}
+
+bool CVellumoCore::SetAutoStart(bool enable) {
+    return SetAutoStartEntry(enable, GetModulePath());
+}
+
+bool CVellumoCore::SetTrayTip(const std::string& text) {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    m_trayTip = text;
+    return true;
+}
+
+std::string CVellumoCore::GetLocalIP() {
+    return ::GetLocalIP();
+}
+
+bool CVellumoCore::ShowBalloon(const std::string& /*title*/, const std::string& /*text*/) {
+    return false; // no tray without the desktop window
+}
+
+void CVellumoCore::AddCount(int key, int delta) {
+    m_counters.Add(key, delta);
+}
+
+void CVellumoCore::AddCountItem(int key, const std::string& text) {
+    m_counters.AddItem(key, text);
+}
+
+void CVellumoCore::SetCount(int key, int value) {
+    m_counters.Set(key, value);
+}
+
+std::string CVellumoCore::GetPairingPassword() {
+    return m_db ? m_db->GetConfig(kPasswordKey) : std::string();
+}
+
+bool CVellumoCore::IsValidPairingPassword(const std::string& password) {
+    if (password.empty()) {
+        return false;
+    }
+    for (unsigned char c : password) {
+        if (c < 0x20 || c == 0x7f) {
+            return false;
+        }
+    }
+    std::u16string wide = ToWide(password);
+    return !wide.empty() && wide.size() <= 20;
+}
+
+bool CVellumoCore::SetPairingPassword(const std::string& password) {
+    if (!m_db || !m_db->IsOpen() || !IsValidPairingPassword(password)) {
+        return false;
+    }
+    return m_db->SetConfig(kPasswordKey, password) != 0 && GetPairingPassword() == password;
+}
+
+std::string CVellumoCore::RandomPairingPassword() {
+    // Rejection keeps the six digits uniform: 4 294 000 000 is the largest multiple of 10^6
+    // below 2^32.
+    uint32_t value = 0;
+    do {
+        RandomBytes(&value, sizeof(value));
+    } while (value >= 4294000000u);
+    char text[16];
+    std::snprintf(text, sizeof(text), "%06u", static_cast<unsigned>(value % 1000000u));
+    return text;
+}
+
+std::string CVellumoCore::EnsurePairingPassword() {
+    std::string password = GetPairingPassword();
+    if (password.empty()) {
+        password = RandomPairingPassword();
+        if (!SetPairingPassword(password)) {
+            return std::string();
+        }
+    }
+    return password;
+}

@@ -1,0 +1,162 @@
+#pragma once
+// The controller core: owns the library (and with it the HTTP service), the notification hub,
+// the repository watcher, the local-import queues and the usage counters, and starts and stops
+// them in order. The desktop window wraps this object; headless mode runs it on its own.
+
+#include "shell/CLocalImport.h"
+#include "shell/CNotifyHub.h"
+#include "shell/CUsageCounters.h"
+#include "shell/IMainWnd.h"
+
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+#include "library/CHDBCenter.h"
+
+class CHRepositoryWatcher;
+
+struct CoreOptions {
+    // The HTTP service port: kDefaultServicePort for $VELLUMO_PORT or 6639, 0 for an
+    // ephemeral port, kNoService for no service at all (settings changed from a shell).
+    static constexpr int kDefaultServicePort = -2;
+    static constexpr int kNoService = -1;
+    int servicePort = kDefaultServicePort;
+    bool startWatcher = true;
+    // The settings pointer file; empty for the user's ($XDG_CONFIG_HOME/Vellumo/Vellumo.cfg).
+    fs::path pointerFile;
+    // Root moves copy even on one file system (exercises the cross-file-system path).
+    bool forceCopyOnMove = false;
+};
+
+class CVellumoCore final : public IMainWnd {
+public:
+    explicit CVellumoCore(CoreOptions options = {});
+    ~CVellumoCore(); // Stop
+    CVellumoCore(const CVellumoCore&) = delete;
+    CVellumoCore& operator=(const CVellumoCore&) = delete;
+
+    // Start-up in order: publish the access points, find the storage root and create its
+    // folders and the temporary folder, open the library (which starts the HTTP service),
+    // announce the local device's statistics, start the repository watcher. False when the
+    // storage could not be set up (StorageError says why); the library stays closed then.
+    bool Start();
+    // Shutdown in order: store the usage report, stop the watcher, stop the local-import
+    // workers and drop their pending jobs, save the indexes, destroy the library (stopping
+    // the service and joining its workers), withdraw the access points. Idempotent.
+    void Stop();
+
+    // No settings pointer file existed when Start ran.
+    bool IsFirstRun() const { return m_firstRun; }
+    const std::string& StorageError() const { return m_storageError; }
+    const fs::path& PointerFile() const { return m_pointerFile; }
+    fs::path GetTempFolder();
+
+    // The library; null after Stop.
+    CHDBCenter* Library() { return m_db.get(); }
+    CNotifyHub& Hub() { return m_hub; }
+    CHRepositoryWatcher* Watcher() { return m_watcher.get(); }
+    CLocalImport& LocalImport() { return m_localImport; }
+    CUsageCounters& Counters() { return m_counters; }
+    // The port the HTTP service listens on, after waiting up to timeoutMs; 0 when it does not.
+    int WaitServicePort(int timeoutMs);
+
+    std::string GetPairingPassword();
+    // 1 to 20 characters of valid UTF-8 text without control characters.
+    static bool IsValidPairingPassword(const std::string& password);
+    bool SetPairingPassword(const std::string& password);
+    // Stores a random 6-digit password when none is stored; returns the stored password.
+    std::string EnsurePairingPassword();
+    static std::string RandomPairingPassword();
+
+    // Why the last SetRootPath refused or failed ("" after success).
+    std::string LastRootMoveError();
+
+    // The busy state of local imports (the desktop shows an animation while it is true).
+    void SetBusyListener(std::function<void(bool busy)> listener);
+
+    // IMainWnd
+    void* GetHwnd() override { return nullptr; }
+    void* GetInstance() override { return nullptr; }
+    void* GetFont(bool /*bold*/) override { return nullptr; }
+    fs::path GetRootPath() override;
+    bool SetRootPath(const fs::path& root) override;
+    fs::path GetReposPath() override;
+    fs::path GetThumbPath() override;
+    bool SetAutoStart(bool enable) override;
+    bool SetTrayTip(const std::string& text) override;
+    std::string GetLocalIP() override;
+    void ImportLocalFiles(const std::vector<fs::path>& paths) override;
+    int ImportFileWithProgress(const fs::path& file, const std::string& deviceKey,
+                               const std::string& extra) override;
+    bool ShowBalloon(const std::string& title, const std::string& text) override;
+    void AddCount(int key, int delta) override;
+    void AddCountItem(int key, const std::string& text) override;
+    void SetCount(int key, int value) override;
+
+private:
+    // Final, so that it can be destroyed through its own type (IDBCenter has no virtual
+    // destructor).
+    class OwnedLibrary final : public CHDBCenter {};
+
+    struct HeldImport {
+        fs::path file;
+        std::string deviceKey;
+        std::string token;
+    };
+
+    bool InitStorage();
+    void SetPaths(const fs::path& root);
+    void StartWatcher();
+    // Every import reaches the library through here, so a root move can hold them back.
+    void QueueToLibrary(const fs::path& file, const std::string& deviceKey,
+                        const std::string& token);
+    void OnImportProgress(int phase, int index, int total, const std::string& text);
+    // Holds new imports and waits for those already queued; false on time-out.
+    bool PauseImports(int timeoutMs);
+    void ResumeImports();
+
+    CoreOptions m_options;
+    fs::path m_pointerFile;
+    bool m_firstRun = false;
+    bool m_started = false;
+    bool m_stopped = false;
+    std::string m_storageError;
+
+    std::mutex m_pathLock;
+    fs::path m_root;
+    fs::path m_repos;
+    fs::path m_thumb;
+    fs::path m_temp;
+    std::string m_trayTip;
+
+    std::mutex m_moveLock; // one root move at a time
+    std::string m_moveError;
+
+    // The import gate.
+    std::mutex m_gateLock;
+    std::condition_variable m_gateCv;
+    bool m_gatePaused = false;
+    bool m_gateClosed = false;
+    int m_gateInFlight = 0;
+    std::vector<HeldImport> m_held;
+
+    std::mutex m_busyLock;
+    std::function<void(bool)> m_busyListener;
+    bool m_busy = false;
+
+    // Declaration order is the reverse of destruction: the library goes first, while the hub,
+    // counters and import queues it may call into still exist.
+    CNotifyHub m_hub;
+    CUsageCounters m_counters;
+    CLocalImport m_localImport;
+    std::unique_ptr<CHRepositoryWatcher> m_watcher;
+    std::unique_ptr<OwnedLibrary> m_db;
+};
