@@ -5,8 +5,14 @@
 CWorkerSlot::~CWorkerSlot() {
     Join();
     std::lock_guard<std::mutex> lock(m_lock);
+    // Only when destroyed from its own routine: nothing can join these any more.
     if (m_thread.joinable()) {
-        m_thread.detach(); // only when destroyed from its own routine
+        m_thread.detach();
+    }
+    for (std::thread& thread : m_finished) {
+        if (thread.joinable()) {
+            thread.detach();
+        }
     }
 }
 
@@ -39,7 +45,10 @@ bool CWorkerSlot::Start(Routine routine) {
     }
     if (previous.joinable()) {
         if (previous.get_id() == std::this_thread::get_id()) {
-            previous.detach(); // Start called by the old routine after it finished the slot
+            // Start called by the old routine after it gave the slot up: it cannot join
+            // itself, so whoever joins the slot next joins it.
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_finished.push_back(std::move(previous));
         } else {
             previous.join();
         }
@@ -80,18 +89,23 @@ bool CWorkerSlot::IsRunning() const {
 }
 
 void CWorkerSlot::Join() {
-    std::thread thread;
+    std::vector<std::thread> threads;
     {
         std::unique_lock<std::mutex> lock(m_lock);
         if (m_running && m_runner == std::this_thread::get_id()) {
             return; // called from the slot's own routine
         }
         m_done.wait(lock, [this] { return !m_running; });
-        thread = std::move(m_thread);
+        threads.swap(m_finished);
+        threads.push_back(std::move(m_thread));
     }
-    if (thread.joinable()) {
+    for (std::thread& thread : threads) {
+        if (!thread.joinable()) {
+            continue;
+        }
         if (thread.get_id() == std::this_thread::get_id()) {
-            thread.detach();
+            std::lock_guard<std::mutex> lock(m_lock);
+            m_finished.push_back(std::move(thread)); // cannot join itself; left for the next Join
         } else {
             thread.join();
         }
