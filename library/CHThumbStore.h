@@ -34,6 +34,19 @@ public:
     // Stops and joins the asynchronous workers; pending requests are dropped.
     void Shutdown();
 
+    // Largest side a request may ask for; larger ones are served at this size.
+    static constexpr int kMaxSide = 4096;
+    // A requested side as the store uses it: negative -> 0, above kMaxSide -> kMaxSide,
+    // kThumbFree unchanged.
+    static int ClampSide(int side);
+    // The store file number of a pid, 1..32.
+    static int StoreNumber(Pid pid);
+    // "t<w>x<h>" for clamped sides.
+    static std::string TableName(int width, int height);
+    // The JPEG GetThumbnail stores for a photo file's bytes at that size (sides clamped,
+    // kThumbFree following the aspect ratio). False when the bytes cannot be decoded.
+    static bool MakeThumbnail(std::string_view photo, int width, int height, std::string& jpeg);
+
 private:
     struct Impl;
     std::unique_ptr<Impl> m_impl;
