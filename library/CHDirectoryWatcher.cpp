@@ -147,7 +147,7 @@ void CHDirectoryWatcher::RenameTree(const fs::path& from, const fs::path& to) {
     std::lock_guard<std::mutex> lock(m_watchLock);
     for (auto& [wd, path] : m_watches) {
         if (wd != m_rootWatch && IsSameOrBelow(path, from)) {
-            path = to / path.lexically_relative(from);
+            path = path == from ? to : to / path.lexically_relative(from);
         }
     }
 }
