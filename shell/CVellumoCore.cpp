@@ -33,7 +33,7 @@ CVellumoCore::CVellumoCore(CoreOptions options)
       m_localImport([this](const fs::path& file, const std::string& label) {
           QueueToLibrary(file, label, std::string());
       }),
-      m_db(std::make_unique<OwnedLibrary>()) {
+      m_db(std::make_unique<CHDBCenter>()) {
     m_pointerFile = m_options.pointerFile.empty() ? SettingsPointerPath() : m_options.pointerFile;
     m_watcher = std::make_unique<CHRepositoryWatcher>(MakeRepositorySink(*m_db));
 }

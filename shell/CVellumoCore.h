@@ -102,10 +102,6 @@ public:
     void SetCount(int key, int value) override;
 
 private:
-    // Final, so that it can be destroyed through its own type (IDBCenter has no virtual
-    // destructor).
-    class OwnedLibrary final : public CHDBCenter {};
-
     struct HeldImport {
         fs::path file;
         std::string deviceKey;
@@ -158,5 +154,5 @@ private:
     CUsageCounters m_counters;
     CLocalImport m_localImport;
     std::unique_ptr<CHRepositoryWatcher> m_watcher;
-    std::unique_ptr<OwnedLibrary> m_db;
+    std::unique_ptr<CHDBCenter> m_db;
 };
