@@ -40,7 +40,7 @@ struct ImageRecord {
     Json::Value exif;
 };
 
-class CHDBCenter : public IDBCenter {
+class CHDBCenter final : public IDBCenter {
 public:
     static constexpr const char* kLibraryFileName = "Vellumo.cfg";
     static constexpr const char* kReposFolderName = "Repos";

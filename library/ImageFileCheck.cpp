@@ -119,7 +119,7 @@ bool IsCompleteImageFile(const std::filesystem::path& file) {
     int64_t size = ftello(handle.get());
     unsigned char magic[8] = {};
     if (size < 8 || !ReadAt(handle.get(), 0, magic, sizeof magic)) {
-        return size > 0; // too short to tell; the reader decides
+        return false; // shorter than any image header
     }
     if (magic[0] == 0xFF && magic[1] == 0xD8) {
         return IsCompleteJpeg(handle.get(), size);

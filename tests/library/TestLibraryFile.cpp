@@ -1,0 +1,217 @@
+#include "library/ISQLite3.h"
+#include "net/CHWebServer.h"
+#include "tests/library/LibraryTestUtil.h"
+
+namespace {
+
+using LibraryFile = LibraryTest;
+
+std::shared_ptr<ISQLite3> OpenRaw(const fs::path& file) {
+    auto db = CreateISQLite3();
+    EXPECT_TRUE(db->Open(file));
+    return db;
+}
+
+TEST_F(LibraryFile, NewLibraryHasTheFiveTablesAndSettingsRoundTrip) {
+    {
+        auto db = Open();
+        EXPECT_TRUE(db->IsOpen());
+        EXPECT_EQ(db->GetConfig("auth_passwd"), "");
+        const std::string nasty = "it's a \"key\" \\ / .. \x01\x1f\n😀";
+        EXPECT_EQ(db->SetConfig(nasty, nasty + "value"), 1);
+        EXPECT_EQ(db->SetConfig("auth_passwd", "0042"), 1);
+        EXPECT_EQ(db->GetConfig(nasty), nasty + "value");
+        Json::Value tree;
+        tree["2013"]["05"]["01"].append(Json::Int64(7));
+        EXPECT_TRUE(db->WriteConfigJson("someJson", tree));
+        EXPECT_EQ(db->GetConfig("someJson"), "{\"2013\":{\"05\":{\"01\":[7]}}}\n");
+        Json::Value back;
+        EXPECT_TRUE(db->ReadConfigJson("someJson", back));
+        EXPECT_EQ(back, tree);
+        EXPECT_FALSE(db->ReadConfigJson("absent", back));
+    }
+    // Closing folded the log back: the library is one file.
+    EXPECT_FALSE(fs::exists(m_root / "Vellumo.cfg-wal"));
+    auto raw = OpenRaw(m_root / "Vellumo.cfg");
+    for (const char* table : {"config", "devices", "images", "verify", "auth"}) {
+        EXPECT_TRUE(raw->TableExists(table)) << table;
+    }
+    EXPECT_TRUE(raw->ColumnExists("auth", "lastImportUsed"));
+    EXPECT_TRUE(raw->ColumnExists("images", "size"));
+    EXPECT_EQ(raw->QueryInt64("SELECT count(*) FROM config WHERE value = '0042';"), 1);
+}
+
+TEST_F(LibraryFile, ClosedLibraryReadsEmptyAndWritesNothing) {
+    CHDBCenter db;
+    db.SetServicePort(-1);
+    EXPECT_FALSE(db.IsOpen());
+    EXPECT_EQ(db.GetConfig("auth_passwd"), "");
+    EXPECT_EQ(db.SetConfig("a", "b"), 0);
+    fs::path photo = MakePhoto("a.jpg", 1);
+    EXPECT_EQ(db.AddImage(photo, "", "phone"), 0);
+    EXPECT_TRUE(fs::exists(photo));
+}
+
+TEST_F(LibraryFile, OldLibraryGainsDevicesTableFromImageSources) {
+    {
+        auto raw = OpenRaw(m_root / "Vellumo.cfg");
+        ASSERT_TRUE(raw->Exec("CREATE TABLE config(key TEXT PRIMARY KEY, value TEXT); "));
+        ASSERT_TRUE(
+            raw->Exec("CREATE TABLE images(pid INTEGER PRIMARY KEY AUTOINCREMENT, md5 "
+                      "TEXT, time INTEGER, path TEXT, exif TEXT, source TEXT, size INT); "));
+        const char* sources[] = {"phoneA", "", "local", "phoneB"};
+        for (const char* source : sources) {
+            ASSERT_TRUE(raw->Exec("INSERT INTO images(md5, time, path, source, size) VALUES(?, 0, "
+                                  "?, ?, 1);",
+                                  {std::string("MD5") + source, std::string("\\x\\") + source,
+                                   std::string_view(source)}));
+        }
+        ASSERT_TRUE(raw->Exec("INSERT INTO config(key, value) VALUES('keep', 'me');"));
+    }
+    auto db = Open();
+    EXPECT_TRUE(db->DeviceHasImage("phoneA", 1));
+    EXPECT_TRUE(db->DeviceHasImage("phoneB", 4));
+    EXPECT_FALSE(db->DeviceHasImage("local", 3));
+    EXPECT_EQ(db->GetConfig("keep"), "me");
+    auto raw = OpenRaw(m_root / "Vellumo.cfg");
+    EXPECT_EQ(raw->QueryInt64("SELECT count(*) FROM devices;"), 2);
+}
+
+TEST_F(LibraryFile, ImagesWithoutTimeColumnAreDroppedOthersKept) {
+    {
+        auto raw = OpenRaw(m_root / "Vellumo.cfg");
+        ASSERT_TRUE(raw->Exec("CREATE TABLE config(key TEXT PRIMARY KEY, value TEXT); "));
+        ASSERT_TRUE(raw->Exec("CREATE TABLE devices(device TEXT,pid UINT64);"));
+        ASSERT_TRUE(
+            raw->Exec("CREATE TABLE images(pid INTEGER PRIMARY KEY, md5 TEXT, path TEXT);"));
+        ASSERT_TRUE(raw->Exec("INSERT INTO images(md5, path) VALUES('X', '\\a.jpg');"));
+        ASSERT_TRUE(raw->Exec("CREATE TABLE auth(key TEXT PRIMARY KEY, type INT, modal TEXT, "
+                              "lastImport INT, lastImportPcs INT, lastImportSize INT, "
+                              "lastImportUsed INT ); "));
+        ASSERT_TRUE(raw->Exec("INSERT INTO auth(key, type, modal) VALUES('k', 1, 'Phone');"));
+        ASSERT_TRUE(raw->Exec("INSERT INTO config(key, value) VALUES('keep', 'me');"));
+    }
+    auto db = Open();
+    EXPECT_EQ(db->GetConfig("keep"), "me");
+    EXPECT_TRUE(db->IsAuthorized("k"));
+    int count = -1;
+    int64_t bytes = -1;
+    db->GetStatistics(count, bytes, nullptr);
+    EXPECT_EQ(count, 0);
+    EXPECT_EQ(bytes, 0);
+    auto raw = OpenRaw(m_root / "Vellumo.cfg");
+    EXPECT_TRUE(raw->ColumnExists("images", "time"));
+}
+
+TEST_F(LibraryFile, ExistingFilesAreNeverDeleted) {
+    // Not a database at all: the open fails and the file stays as it was.
+    const std::string text(4096, 'x');
+    ASSERT_TRUE(WriteTestFile(m_root / "Vellumo.cfg", text));
+    {
+        auto db = std::make_unique<CHDBCenter>();
+        db->SetServicePort(-1);
+        EXPECT_EQ(db->OpenLibrary(m_root), 1);
+        EXPECT_FALSE(db->IsOpen());
+    }
+    EXPECT_EQ(ReadTestFile(m_root / "Vellumo.cfg"), text);
+
+    // A database whose config table cannot be created: OpenLibrary fails, the file survives.
+    fs::path other = m_dir / "other";
+    fs::create_directories(other);
+    {
+        auto raw = OpenRaw(other / "Vellumo.cfg");
+        ASSERT_TRUE(raw->Exec("CREATE VIEW config AS SELECT 1 AS key;"));
+        ASSERT_TRUE(raw->Exec("CREATE TABLE precious(v INT);"));
+    }
+    {
+        CHDBCenter db;
+        db.SetServicePort(-1);
+        EXPECT_EQ(db.OpenLibrary(other), 0);
+        EXPECT_FALSE(db.IsOpen());
+    }
+    ASSERT_TRUE(fs::exists(other / "Vellumo.cfg"));
+    EXPECT_TRUE(OpenRaw(other / "Vellumo.cfg")->TableExists("precious"));
+}
+
+TEST_F(LibraryFile, ReopeningElsewhereNeverMixesLibraries) {
+    fs::path second = m_dir / "second";
+    fs::create_directories(second / "Repos");
+    auto db = Open();
+    ASSERT_EQ(db->SetAuth("phoneA", 1, "Alpha"), 1);
+    Pid pid = db->AddImage(MakePhoto("a.jpg", 1, "2013:05:01 08:30:00"), "", "phoneA");
+    ASSERT_NE(pid, 0);
+    ASSERT_EQ(db->CloseLibrary(), 1);
+    EXPECT_EQ(db->GetImagePath(pid), Repos() / "Alpha" / "a.jpg"); // kept while closed
+
+    ASSERT_EQ(db->OpenLibrary(second), 1);
+    EXPECT_EQ(db->GetImagePath(pid), fs::path());
+    EXPECT_FALSE(db->IsAuthorized("phoneA"));
+    NameList years;
+    EXPECT_FALSE(db->ListYears(years));
+    Json::Value devices;
+    db->GetDevicesJson(devices);
+    EXPECT_EQ(devices.size(), 1u);
+
+    // Back on the first root, everything is there again, the time line included.
+    ASSERT_EQ(db->OpenLibrary(m_root), 1);
+    EXPECT_EQ(db->GetImagePath(pid), Repos() / "Alpha" / "a.jpg");
+    EXPECT_TRUE(db->IsAuthorized("phoneA"));
+    PidList pids;
+    EXPECT_TRUE(db->GetTimePids("2013/05/01", pids));
+    EXPECT_EQ(pids, PidList{pid});
+}
+
+TEST_F(LibraryFile, PhotosStoredJustBeforeShutdownStayBrowsable) {
+    Pid pid;
+    {
+        auto db = Open();
+        pid = db->AddImage(MakePhoto("a.jpg", 1, "2014:01:02 03:04:05"), "", "");
+        ASSERT_NE(pid, 0);
+        // No SaveIndexes: the direct AddImage leaves it to the close.
+    }
+    auto db = Open();
+    EXPECT_EQ(db->GetLastTimePid("2014/01/02"), pid);
+    EXPECT_EQ(db->GetConfig("timeCache"),
+              "{\"2014\":{\"01\":{\"02\":[" + std::to_string(pid) + "]}}}\n");
+}
+
+TEST_F(LibraryFile, LostTimeLineIsRebuiltFromTheRecords) {
+    Pid first, second;
+    {
+        auto db = Open();
+        first = db->AddImage(MakePhoto("a.jpg", 1, "2014:01:02 03:04:05"), "", "");
+        second = db->AddImage(MakePhoto("b.jpg", 2, "2015:06:07 08:09:10"), "", "");
+        ASSERT_NE(first, 0);
+        ASSERT_NE(second, 0);
+    }
+    {
+        auto raw = OpenRaw(m_root / "Vellumo.cfg");
+        ASSERT_TRUE(raw->Exec("UPDATE config SET value = 'not json' WHERE key = 'timeCache';"));
+    }
+    auto db = Open();
+    EXPECT_EQ(db->GetLastTimePid("2014/01/02"), first);
+    EXPECT_EQ(db->GetLastTimePid("2015/06/07"), second);
+}
+
+TEST_F(LibraryFile, UnusableRootStillStartsTheService) {
+    fs::path blocker = m_dir / "blocker";
+    ASSERT_TRUE(WriteTestFile(blocker, "a file where a folder should be"));
+    CHDBCenter db;
+    db.SetServicePort(0);
+    EXPECT_EQ(db.OpenLibrary(blocker / "root"), 1);
+    EXPECT_FALSE(db.IsOpen());
+    ASSERT_NE(db.GetWebServer(), nullptr);
+    EXPECT_TRUE(db.GetWebServer()->WaitListening(5000));
+    EXPECT_GT(db.GetWebServer()->BoundPort(), 0);
+    EXPECT_EQ(db.CheckLibrary().size(), 1u);
+}
+
+TEST_F(LibraryFile, ServiceStopsWithTheCentreEvenRightAfterOpening) {
+    for (int i = 0; i < 3; ++i) {
+        CHDBCenter db;
+        db.SetServicePort(0);
+        EXPECT_EQ(db.OpenLibrary(m_root), 1);
+    }
+}
+
+} // namespace
