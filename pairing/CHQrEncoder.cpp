@@ -309,12 +309,13 @@ uint32_t VersionBits(int version) {
     return (data << 12) | rem;
 }
 
-// Penalty of one row or column; dark(k) gives the colour of its k-th module.
-template <typename Dark> int LinePenalty(int size, Dark dark) {
+// Penalty of one row or column. line holds 4 light modules, the size modules, then 4 light
+// modules again, so the symbol edge reads as light.
+int LinePenalty(const uint8_t* line, int size) {
     int score = 0;
     int run = 1;
     for (int k = 1; k <= size; ++k) {
-        if (k < size && dark(k) == dark(k - 1)) {
+        if (k < size && line[4 + k] == line[3 + k]) {
             ++run;
             continue;
         }
@@ -323,18 +324,16 @@ template <typename Dark> int LinePenalty(int size, Dark dark) {
         }
         run = 1;
     }
-    auto darkAt = [&](int k) { return k >= 0 && k < size && dark(k); };
-    static constexpr bool kFinder[7] = {true, false, true, true, true, false, true};
-    for (int p = 0; p + 7 <= size; ++p) {
-        bool match = true;
-        for (int k = 0; k < 7 && match; ++k) {
-            match = dark(p + k) == kFinder[k];
-        }
-        if (!match || darkAt(p - 1) || darkAt(p + 7)) {
+    // A 15-module window from 4 before a candidate 1:1:3:1:1 pattern to 4 after it: bit 14 is
+    // the oldest module. The pattern with its light neighbours is 0 1011101 0 in bits 11-3.
+    uint32_t window = 0;
+    for (int i = 0; i < size + 8; ++i) {
+        window = ((window << 1) | line[i]) & 0x7FFF;
+        if (i < 14 || ((window >> 3) & 0x1FF) != 0xBA) {
             continue;
         }
-        bool darkBefore = darkAt(p - 2) || darkAt(p - 3) || darkAt(p - 4);
-        bool darkAfter = darkAt(p + 8) || darkAt(p + 9) || darkAt(p + 10);
+        bool darkBefore = ((window >> 12) & 7) != 0;
+        bool darkAfter = (window & 7) != 0;
         if (!(darkBefore && darkAfter)) {
             score += 40;
         }
@@ -343,21 +342,30 @@ template <typename Dark> int LinePenalty(int size, Dark dark) {
 }
 
 int PenaltyOf(const CHQrEncoder::Matrix& m, int size, uint8_t darkFlag) {
-    auto dark = [&](int x, int y) { return (m[x][y] & darkFlag) != 0; };
+    uint8_t line[CHQrEncoder::kMaxSize + 8] = {};
     int score = 0;
     for (int y = 0; y < size; ++y) {
-        score += LinePenalty(size, [&](int x) { return dark(x, y); });
-    }
-    for (int x = 0; x < size; ++x) {
-        score += LinePenalty(size, [&](int y) { return dark(x, y); });
+        for (int x = 0; x < size; ++x) {
+            line[4 + x] = (m[x][y] & darkFlag) ? 1 : 0;
+        }
+        score += LinePenalty(line, size);
     }
     int light = 0;
     for (int x = 0; x < size; ++x) {
         for (int y = 0; y < size; ++y) {
-            bool d = dark(x, y);
-            light += d ? 0 : 1;
-            if (x + 1 < size && y + 1 < size && dark(x + 1, y) == d && dark(x, y + 1) == d &&
-                dark(x + 1, y + 1) == d) {
+            line[4 + y] = (m[x][y] & darkFlag) ? 1 : 0;
+            light += line[4 + y] ^ 1;
+        }
+        score += LinePenalty(line, size);
+    }
+    for (int x = 0; x + 1 < size; ++x) {
+        const uint8_t* left = m[x];
+        const uint8_t* right = m[x + 1];
+        for (int y = 0; y + 1 < size; ++y) {
+            uint8_t sum = static_cast<uint8_t>(
+                ((left[y] & darkFlag) != 0) + ((left[y + 1] & darkFlag) != 0) +
+                ((right[y] & darkFlag) != 0) + ((right[y + 1] & darkFlag) != 0));
+            if (sum == 0 || sum == 4) {
                 score += 3;
             }
         }
