@@ -4,6 +4,7 @@
 #include "media/CHTiffReader.h"
 #include "media/ImageHeader.h"
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <string>
@@ -15,18 +16,25 @@ namespace {
 constexpr size_t kFirstRead = 64 * 1024;
 constexpr size_t kGrowthFactor = 4;
 
-// The start of a file, read further on request.
+// The start of a file, read further on request. Nothing past the file's end is allocated.
 class FileStart {
 public:
-    explicit FileStart(const std::filesystem::path& path) : m_stream(path, std::ios::binary) {}
+    explicit FileStart(const std::filesystem::path& path) : m_stream(path, std::ios::binary) {
+        if (m_stream.seekg(0, std::ios::end)) {
+            std::streamoff size = m_stream.tellg();
+            m_size = size > 0 ? static_cast<uint64_t>(size) : 0;
+        }
+        m_stream.seekg(0, std::ios::beg);
+    }
 
-    bool IsOpen() const { return m_stream.is_open(); }
-    bool AtEnd() const { return m_atEnd; }
+    bool IsOpen() const { return m_stream.is_open() && m_stream.good(); }
+    bool AtEnd() const { return m_bytes.size() >= m_size; }
     std::string_view Bytes() const { return m_bytes; }
 
     // Reads until `total` bytes are held or the file ends; false on a read error.
-    bool ReadUpTo(size_t total) {
-        if (m_atEnd || total <= m_bytes.size()) {
+    bool ReadUpTo(uint64_t total) {
+        total = std::min(total, m_size);
+        if (total <= m_bytes.size()) {
             return true;
         }
         size_t held = m_bytes.size();
@@ -34,8 +42,9 @@ public:
         m_stream.read(m_bytes.data() + held, static_cast<std::streamsize>(total - held));
         size_t got = static_cast<size_t>(m_stream.gcount());
         m_bytes.resize(held + got);
-        if (got < total - held) {
-            m_atEnd = true;
+        if (held + got < total) {
+            // The file shrank while being read: take what is there as the whole of it.
+            m_size = held + got;
             return !m_stream.bad();
         }
         return true;
@@ -44,7 +53,7 @@ public:
 private:
     std::ifstream m_stream;
     std::string m_bytes;
-    bool m_atEnd = false;
+    uint64_t m_size = 0;
 };
 
 int64_t LastWriteSeconds(const std::filesystem::path& path) {
@@ -73,7 +82,7 @@ bool ReadExif(const std::filesystem::path& file, Json::Value& exif) {
     if (!start.IsOpen()) {
         return false;
     }
-    size_t wanted = kFirstRead;
+    uint64_t wanted = kFirstRead;
     for (;;) {
         if (!start.ReadUpTo(wanted)) {
             return false;
