@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdint>
+#include <string>
+
 TEST(UrlDecode, SpecExamples) {
     EXPECT_EQ(UrlDecode("a%20b%2"), "a b%2");
     EXPECT_EQ(UrlDecode("%zz"), "%zz");
@@ -20,4 +24,40 @@ TEST(UrlDecode, Cases) {
     EXPECT_EQ(UrlDecode("%00x"), std::string("\0x", 2));
     EXPECT_EQ(UrlDecode("%g1%1g"), "%g1%1g");
     EXPECT_EQ(UrlDecode("100%"), "100%");
+}
+
+namespace {
+// The rule of Part 4.1 written the simplest way.
+std::string Reference(const std::string& s) {
+    auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
+    std::string out;
+    for (size_t i = 0; i < s.size(); ++i) {
+        if (s[i] == '%' && i + 2 < s.size() && hex(s[i + 1]) && hex(s[i + 2])) {
+            out += static_cast<char>(std::stoi(s.substr(i + 1, 2), nullptr, 16));
+            i += 2;
+        } else {
+            out += s[i];
+        }
+    }
+    return out;
+}
+} // namespace
+
+TEST(UrlDecode, MatchesTheSimpleRuleOnRandomTexts) {
+    const char alphabet[] = "%%%%aF9g+ \xe5\x00";
+    uint64_t x = 88172645463325252ULL;
+    for (int round = 0; round < 20000; ++round) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        size_t n = x % 40;
+        std::string s;
+        for (size_t i = 0; i < n; ++i) {
+            x ^= x << 13;
+            x ^= x >> 7;
+            x ^= x << 17;
+            s += alphabet[x % (sizeof(alphabet) - 1)];
+        }
+        ASSERT_EQ(UrlDecode(s), Reference(s)) << s;
+    }
 }
