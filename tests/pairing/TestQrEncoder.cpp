@@ -72,6 +72,12 @@ TEST(QrSegments, DigitRunsJoinByteTextUnlessLongEnough) {
     EXPECT_EQ(shortRun->GetSegment(0).mode, CHQrEncoder::kModeByte);
     EXPECT_EQ(shortRun->DataBits(), 4 + 8 + 8 * 8);
 
+    // Short digit and letter runs between byte text fold into one byte segment.
+    auto folded = Encoded("xy12ABz");
+    ASSERT_EQ(folded->SegmentCount(), 1);
+    EXPECT_EQ(folded->GetSegment(0).mode, CHQrEncoder::kModeByte);
+    EXPECT_EQ(folded->DataBits(), 4 + 8 + 7 * 8);
+
     std::string digits(30, '7');
     auto longRun = Encoded("abc" + digits + "def");
     auto segs = Segments(*longRun);
@@ -308,4 +314,51 @@ TEST(QrImageTest, HalfBlocksTwoRowsPerLine) {
     EXPECT_EQ(lines[2].substr(0, 4 * full.size()), full + full + full + full);
     EXPECT_EQ(lines[2][4 * full.size()], ' ');
     EXPECT_EQ(RenderQrHalfBlocks(CHQrEncoder()), "");
+}
+
+TEST(QrLayout, FormatAndVersionInformationInBothCopies) {
+    // Level M format strings for masks 0-7 and version strings of 7 and 40, as the standard
+    // lists them.
+    const uint32_t format[8] = {0x5412, 0x5125, 0x5E7C, 0x5B4B, 0x45F9, 0x40CE, 0x4F97, 0x4AA0};
+    const std::string texts[] = {"HELLO WORLD", std::string(115, 'm'), std::string(2331, 'q')};
+    for (const auto& text : texts) {
+        for (int mask = 0; mask < 8; ++mask) {
+            auto e = Encoded(text, mask);
+            int n = e->Size();
+            // Copy 1 reads from the MSB along row 8 (skipping the timing column), then up column 8.
+            uint32_t first = 0;
+            for (int x : {0, 1, 2, 3, 4, 5, 7, 8}) {
+                first = (first << 1) | static_cast<uint32_t>(e->Module(x, 8));
+            }
+            for (int y : {7, 5, 4, 3, 2, 1, 0}) {
+                first = (first << 1) | static_cast<uint32_t>(e->Module(8, y));
+            }
+            // Copy 2 reads from the MSB up column 8 from the bottom, then along row 8 to the right.
+            uint32_t second = 0;
+            for (int y = n - 1; y >= n - 7; --y) {
+                second = (second << 1) | static_cast<uint32_t>(e->Module(8, y));
+            }
+            for (int x = n - 8; x < n; ++x) {
+                second = (second << 1) | static_cast<uint32_t>(e->Module(x, 8));
+            }
+            EXPECT_EQ(first, format[mask]) << "v" << e->Version() << " mask " << mask;
+            EXPECT_EQ(second, format[mask]) << "v" << e->Version() << " mask " << mask;
+            EXPECT_EQ(e->Module(8, n - 8), 1); // the dark module
+
+            if (e->Version() < 7) {
+                continue;
+            }
+            uint32_t topRight = 0;
+            uint32_t bottomLeft = 0;
+            for (int i = 17; i >= 0; --i) {
+                topRight =
+                    (topRight << 1) | static_cast<uint32_t>(e->Module(n - 11 + i % 3, i / 3));
+                bottomLeft =
+                    (bottomLeft << 1) | static_cast<uint32_t>(e->Module(i / 3, n - 11 + i % 3));
+            }
+            ASSERT_TRUE(e->Version() == 7 || e->Version() == 40) << e->Version();
+            EXPECT_EQ(topRight, e->Version() == 7 ? 0x07C94u : 0x28C69u);
+            EXPECT_EQ(bottomLeft, topRight);
+        }
+    }
 }
