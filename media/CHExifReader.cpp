@@ -85,17 +85,32 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
 }
 
+bool IsUnescapedControl(char c) {
+    auto byte = static_cast<unsigned char>(c);
+    return byte < 0x20 && c != '\b' && c != '\f' && c != '\n' && c != '\r' && c != '\t';
+}
+
 } // namespace
 
 std::string CHExifReader::DisplayText(const CHTiffReader::Item& item) {
-    std::string_view text = item.TextBytes();
-    while (!text.empty() && IsBlank(text.front())) {
-        text.remove_prefix(1);
+    std::string text(item.TextBytes());
+    // The JSON writer escapes only \b \f \n \r \t; any other control byte would be written raw
+    // and make the document unreadable to strict parsers. Such bytes never occur inside a UTF-8
+    // sequence, so they can be replaced before validation.
+    for (char& c : text) {
+        if (IsUnescapedControl(c)) {
+            c = ' ';
+        }
     }
-    while (!text.empty() && IsBlank(text.back())) {
-        text.remove_suffix(1);
+    size_t first = 0;
+    size_t last = text.size();
+    while (first < last && IsBlank(text[first])) {
+        ++first;
     }
-    return MakeValidUtf8(text);
+    while (last > first && IsBlank(text[last - 1])) {
+        --last;
+    }
+    return MakeValidUtf8(std::string_view(text).substr(first, last - first));
 }
 
 std::string CHExifReader::ReciprocalText(float value, const char* suffix) {

@@ -29,7 +29,8 @@ public:
     static std::string FlashText(uint16_t value);
     // Parses "YYYY:MM:DD hh:mm:ss" as local time; 0 when it cannot.
     static int64_t LocalTimeFromText(const std::string& text);
-    // Bytes up to the first zero, trimmed of white space, made valid UTF-8.
+    // Bytes up to the first zero, trimmed of white space, made valid UTF-8, with control bytes
+    // that JSON cannot carry unescaped turned into spaces.
     static std::string DisplayText(const CHTiffReader::Item& item);
 
 private:

@@ -257,6 +257,15 @@ TEST(ExifTextTest, TextsAreTrimmedCutAtZeroAndValidUtf8) {
     EXPECT_EQ(exif["Artist"].asString().substr(0, 2), "Zo");
 }
 
+TEST(ExifTextTest, ControlBytesJsonCannotCarryBecomeSpaces) {
+    Json::Value exif = ReadTiff(TiffBuilder()
+                                    .Ascii(0x010E, "line one\nline\x01two\x1B")
+                                    .Ascii(0x010F, "\x02"
+                                                   "Canon\x7F"));
+    EXPECT_EQ(exif["Description"].asString(), "line one\nline two");
+    EXPECT_EQ(exif["EquipMake"].asString(), "Canon\x7F");
+}
+
 TEST(ExifTextTest, AllTextTagsMapToTheirKeys) {
     Json::Value exif = ReadTiff(TiffBuilder()
                                     .Ascii(0x010E, "desc")
