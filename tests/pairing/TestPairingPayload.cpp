@@ -3,6 +3,8 @@
 #include "media/Base64.h"
 #include "pairing/LocalAddress.h"
 #include "pairing/MachineId.h"
+#include "shell/AccessPoints.h"
+#include "tests/net/FakeDBCenter.h"
 
 #include <gtest/gtest.h>
 #include <json/reader.h>
@@ -87,7 +89,20 @@ TEST(PairingPayload, PortFollowsTheServerOverride) {
     }
 }
 
-TEST(PairingPayload, WithoutALibraryThePasswordIsEmpty) {
+TEST(PairingPayload, PasswordComesFromThePublishedLibrary) {
+    class PasswordLibrary : public FakeDBCenter {
+    public:
+        PasswordLibrary() : FakeDBCenter({}) {}
+        std::string GetConfig(const std::string& key) override {
+            return key == "auth_passwd" ? "pa\"ss" : "other";
+        }
+    };
     PortEnv env;
     EXPECT_EQ(BuildPairingPayload(), BuildPairingPayload("", GetLocalIP()));
+    PasswordLibrary library;
+    PublishAccessPoints(nullptr, &library, nullptr, nullptr);
+    std::string payload = BuildPairingPayload();
+    ClearAccessPoints();
+    EXPECT_EQ(payload, BuildPairingPayload("pa\"ss", GetLocalIP()));
+    EXPECT_NE(payload.find("\"passwd\":\"pa\\\"ss\""), std::string::npos) << payload;
 }
