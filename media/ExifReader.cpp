@@ -66,13 +66,25 @@ int64_t LastWriteSeconds(const std::filesystem::path& path) {
     return std::chrono::duration_cast<std::chrono::seconds>(system.time_since_epoch()).count();
 }
 
-// The object for a parsed image; takenTime of 0 means "use the file's time".
-void BuildObject(const ImageHeader& header, const CHTiffReader& tags, Json::Value& exif,
-                 int64_t& takenTime) {
+// The header and the EXIF entries of an image's bytes; false when its size cannot be read.
+bool ParseImage(std::string_view bytes, ImageHeader& header, CHTiffReader& tags) {
+    bool sized = ReadImageHeader(bytes, header);
+    if (!header.exif.empty()) {
+        tags.Parse(header.exif);
+    }
+    return sized;
+}
+
+// The object of a parsed image; the file's time (asked for only when needed) stands in for a
+// missing or unusable date.
+template <typename FileTime>
+Json::Value BuildObject(const ImageHeader& header, const CHTiffReader& tags, FileTime fileTime) {
     CHExifReader reader(tags);
-    exif = Json::Value(Json::objectValue);
+    Json::Value exif(Json::objectValue);
     reader.Fill(header.width, header.height, exif);
-    takenTime = reader.TakenTime();
+    int64_t takenTime = reader.TakenTime();
+    exif["TakenTime"] = Json::Int64{takenTime > 0 ? takenTime : fileTime()};
+    return exif;
 }
 
 } // namespace
@@ -88,11 +100,8 @@ bool ReadExif(const std::filesystem::path& file, Json::Value& exif) {
             return false;
         }
         ImageHeader header;
-        bool sized = ReadImageHeader(start.Bytes(), header);
         CHTiffReader tags;
-        if (!header.exif.empty()) {
-            tags.Parse(header.exif);
-        }
+        bool sized = ParseImage(start.Bytes(), header, tags);
         // A TIFF file may keep its directories anywhere, often after the image data.
         bool incomplete =
             header.needsMoreBytes || (header.format == ImageFormat::Tiff && tags.Truncated());
@@ -103,28 +112,17 @@ bool ReadExif(const std::filesystem::path& file, Json::Value& exif) {
         if (!sized) {
             return false;
         }
-        Json::Value object;
-        int64_t takenTime = 0;
-        BuildObject(header, tags, object, takenTime);
-        object["TakenTime"] = Json::Int64{takenTime > 0 ? takenTime : LastWriteSeconds(file)};
-        exif = std::move(object);
+        exif = BuildObject(header, tags, [&file] { return LastWriteSeconds(file); });
         return true;
     }
 }
 
 bool ReadExifFromMemory(std::string_view bytes, int64_t fileTime, Json::Value& exif) {
     ImageHeader header;
-    if (!ReadImageHeader(bytes, header)) {
+    CHTiffReader tags;
+    if (!ParseImage(bytes, header, tags)) {
         return false;
     }
-    CHTiffReader tags;
-    if (!header.exif.empty()) {
-        tags.Parse(header.exif);
-    }
-    Json::Value object;
-    int64_t takenTime = 0;
-    BuildObject(header, tags, object, takenTime);
-    object["TakenTime"] = Json::Int64{takenTime > 0 ? takenTime : fileTime};
-    exif = std::move(object);
+    exif = BuildObject(header, tags, [fileTime] { return fileTime; });
     return true;
 }
