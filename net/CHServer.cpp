@@ -158,6 +158,7 @@ CHServer::Stats CHServer::GetStats() const {
         stats.connections = m_pending.size();
     }
     stats.accepts = m_acceptsOutstanding.load();
+    stats.accepted = m_accepted.load();
     return stats;
 }
 
@@ -326,6 +327,9 @@ void CHServer::OnAccepted(ConnContext* context, uint64_t generation, const std::
     if (context->generation != generation) {
         return;
     }
+    if (!error) {
+        ++m_accepted;
+    }
     asio::error_code peerError;
     asio::ip::tcp::endpoint peer;
     if (!error) {
@@ -337,10 +341,15 @@ void CHServer::OnAccepted(ConnContext* context, uint64_t generation, const std::
         ++context->generation;
         context->state = ConnContext::kClosed;
         m_pool.Recycle(context);
-        // Out of descriptors and the like: the reaper posts the accept again on its next pass
-        // instead of spinning here.
-        if (!m_stopping && error != asio::error::operation_aborted) {
+        if (m_stopping || error == asio::error::operation_aborted) {
+            return;
+        }
+        if (error) {
+            // Out of descriptors and the like: the reaper posts the accept again on its next
+            // pass instead of spinning here.
             ++m_acceptDeficit;
+        } else {
+            PostAccept(); // the peer was gone before it could be served
         }
         return;
     }

@@ -53,6 +53,7 @@ public:
         size_t contexts = 0;    // contexts ever created
         size_t connections = 0; // connections open (receiving, handling or sending)
         size_t accepts = 0;     // accepts outstanding
+        size_t accepted = 0;    // connections accepted since Run started
     };
 
     // Port from $VELLUMO_PORT when it holds a valid port number, else 6639.
@@ -123,6 +124,7 @@ private:
     std::atomic<int> m_boundPort{0};
     std::atomic<size_t> m_acceptsOutstanding{0};
     std::atomic<size_t> m_acceptDeficit{0};
+    std::atomic<size_t> m_accepted{0};
 
     mutable std::mutex m_runLock;
     std::condition_variable m_runCv;

@@ -1,0 +1,40 @@
+#pragma once
+// "/echo" and "/echo2" (who is this PC) and "/auth" (pair a phone with the pairing password).
+
+#include "net/CHAuthThrottle.h"
+#include "net/HttpRequest.h"
+#include "net/HttpResponse.h"
+
+#include <json/value.h>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+class CHPairingEndpoints {
+public:
+    // Fills the computer's name (UTF-8); false when it cannot be read.
+    using HostNameFn = std::function<bool(std::string& name)>;
+
+    static constexpr char kHost[] = "pc";
+    static constexpr char kVersion[] = "1.2";
+    static constexpr char kPasswordKey[] = "auth_passwd";
+
+    explicit CHPairingEndpoints(HostNameFn hostName = SystemHostName);
+
+    void HandleEcho(const HttpRequest& request, HttpResponse& response) const;
+    void HandleEcho2(const HttpRequest& request, HttpResponse& response) const;
+    void HandleAuth(const HttpRequest& request, HttpResponse& response);
+
+    // gethostname as UTF-8.
+    static bool SystemHostName(std::string& name);
+    // {"host", "id", "version"} of this PC.
+    static Json::Value IdentityObject();
+    // Case-insensitive comparison of two UTF-8 passwords; text that is not UTF-8 matches
+    // nothing.
+    static bool PasswordsMatch(std::string_view given, std::string_view stored);
+
+private:
+    HostNameFn m_hostName;
+    CHAuthThrottle m_throttle;
+};
