@@ -156,6 +156,12 @@ inline std::string PngWithExif(std::string_view tiff, int width, int height) {
     return out + PngChunk("IEND", "");
 }
 
+// Zones as POSIX rules, so that no zone database needs to be installed: China's fixed UTC+8,
+// and Central Europe with its summer time from the last Sunday of March to that of October.
+inline constexpr const char* kShanghai = "CST-8";
+inline constexpr const char* kBerlin = "CET-1CEST,M3.5.0,M10.5.0/3";
+inline constexpr const char* kUtc = "UTC0";
+
 // Sets TZ for the lifetime of the object and restores the previous value.
 class ScopedTimeZone {
 public:

@@ -219,7 +219,7 @@ protected:
 } // namespace
 
 TEST_F(ExifFileTest, RealCameraBlocksMatchAnIndependentDecoder) {
-    ScopedTimeZone zone("UTC");
+    ScopedTimeZone zone(kUtc);
     auto expectations = LoadGoexifExpectations();
     ASSERT_GT(expectations.size(), 40u) << "goexif's regression values are needed";
     int compared = 0;
@@ -248,7 +248,7 @@ TEST_F(ExifFileTest, RealCameraBlocksMatchAnIndependentDecoder) {
 }
 
 TEST_F(ExifFileTest, TagsWrittenByExiftoolReadBackTheSame) {
-    ScopedTimeZone zone("UTC");
+    ScopedTimeZone zone(kUtc);
     const char* tags =
         " -Make='Test Maker' -Model='Model 7' -ImageDescription='A lake' -Software=Editor"
         " -Artist='Zhang San' -Copyright='(c) 2013' -ModifyDate='2013:05:01 08:30:00'"
@@ -350,7 +350,7 @@ TEST_F(ExifFileTest, FileWithoutDateTakesItsLastWriteTime) {
 }
 
 TEST_F(ExifFileTest, HeadersBeyondTheFirstReadAreFound) {
-    ScopedTimeZone zone("UTC");
+    ScopedTimeZone zone(kUtc);
     std::string tiff =
         TiffBuilder().Ascii(0x010F, "Far").Ascii(0x0132, "2013:05:01 08:30:00").Build();
     std::string filler = JpegSegment(0xE2, std::string(60000, 'i'));

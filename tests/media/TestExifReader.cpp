@@ -56,14 +56,14 @@ TEST(ExifReaderTest, PngExifChunkIsRead) {
 }
 
 TEST(ExifTakenTimeTest, DateTimeIsLocalTimeOfTheSystemZone) {
-    ScopedTimeZone zone("Asia/Shanghai");
+    ScopedTimeZone zone(kShanghai);
     Json::Value exif = ReadTiff(TiffBuilder().Ascii(0x0132, "2013:05:01 08:30:00"));
     EXPECT_EQ(exif["TakenTime"].asInt64(), 1367368200);
     EXPECT_EQ(exif["DateTime"].asString(), "2013:05:01 08:30:00");
 }
 
 TEST(ExifTakenTimeTest, SummerPhotoInADaylightSavingZoneKeepsItsHour) {
-    ScopedTimeZone zone("Europe/Berlin");
+    ScopedTimeZone zone(kBerlin);
     // 12:00 CEST is 10:00 UTC; a fixed "no summer time" flag would file it an hour off.
     EXPECT_EQ(ReadTiff(TiffBuilder().Ascii(0x0132, "2013:07:01 12:00:00"))["TakenTime"].asInt64(),
               1372672800);
@@ -73,7 +73,7 @@ TEST(ExifTakenTimeTest, SummerPhotoInADaylightSavingZoneKeepsItsHour) {
 }
 
 TEST(ExifTakenTimeTest, UnusableDatesFallBackToTheFileTime) {
-    ScopedTimeZone zone("UTC");
+    ScopedTimeZone zone(kUtc);
     for (const char* text : {"0000:00:00 00:00:00", "yesterday", "", "2013:13:01 08:30:00",
                              "1969:12:31 23:00:00", "2013:05:01"}) {
         Json::Value exif = ReadTiff(TiffBuilder().Ascii(0x0132, text));
@@ -83,7 +83,7 @@ TEST(ExifTakenTimeTest, UnusableDatesFallBackToTheFileTime) {
 }
 
 TEST(ExifTakenTimeTest, FirstDirectoryWinsOverTheExifDirectory) {
-    ScopedTimeZone zone("UTC");
+    ScopedTimeZone zone(kUtc);
     Json::Value exif = ReadTiff(TiffBuilder()
                                     .Ascii(0x0132, "2001:01:01 00:00:00", TiffBuilder::kExifIfd)
                                     .Ascii(0x0132, "2013:05:01 00:00:00"));
