@@ -68,6 +68,7 @@ void CHRepositoryWatcher::Stop() {
         m_events.clear();
         m_queued.clear();
         m_scanRequested = false;
+        m_scanAfterRemoval = false;
     }
     m_wake.notify_all();
     m_idle.notify_all();
@@ -96,13 +97,14 @@ bool CHRepositoryWatcher::Stopping() {
     return m_stopping;
 }
 
-void CHRepositoryWatcher::RequestScan() {
+void CHRepositoryWatcher::RequestScan(bool afterLiveRemoval) {
     {
         std::lock_guard<std::mutex> lock(m_lock);
         if (m_stopping || !m_running) {
             return;
         }
         m_scanRequested = true;
+        m_scanAfterRemoval = m_scanAfterRemoval || afterLiveRemoval;
     }
     m_wake.notify_all();
 }
@@ -133,7 +135,7 @@ void CHRepositoryWatcher::MonitorLoop() {
             case DIR_ACTION_REMOVED:
                 // A folder that went away takes its images with it; the scan finds them.
                 if (change.isDirectory) {
-                    RequestScan();
+                    RequestScan(true);
                 } else {
                     PushEvent(change.path);
                 }
@@ -171,10 +173,12 @@ void CHRepositoryWatcher::ProcessLoop() {
     std::unique_lock<std::mutex> lock(m_lock);
     while (!m_stopping) {
         if (m_scanRequested) {
+            bool afterRemoval = m_scanAfterRemoval;
             m_scanRequested = false;
+            m_scanAfterRemoval = false;
             m_busy = true;
             lock.unlock();
-            RunScan();
+            RunScan(afterRemoval);
             lock.lock();
             m_busy = false;
             continue;
@@ -196,7 +200,7 @@ void CHRepositoryWatcher::ProcessLoop() {
     m_idle.notify_all();
 }
 
-void CHRepositoryWatcher::RunScan() {
+void CHRepositoryWatcher::RunScan(bool afterLiveRemoval) {
     if (!IsFolderAvailable(m_folder) || !m_sink.findMissing) {
         return;
     }
@@ -207,7 +211,7 @@ void CHRepositoryWatcher::RunScan() {
         return;
     }
     // Checked again after the scan: the drive may have gone while it ran.
-    if (!IsFolderAvailable(m_folder) || !HasEntries(m_folder)) {
+    if (!IsFolderAvailable(m_folder) || (!afterLiveRemoval && !HasEntries(m_folder))) {
         return;
     }
     for (const fs::path& path : missing) {

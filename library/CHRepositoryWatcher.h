@@ -46,8 +46,10 @@ public:
     void Stop();
     bool IsRunning();
 
-    // Looks for missing files again (after lost notifications or a removed folder).
-    void RequestScan();
+    // Looks for missing files again (after lost notifications or a removed folder). A scan
+    // that a live removal called for may empty the repository completely; any other scan
+    // removes nothing when the repository folder has no entries at all.
+    void RequestScan(bool afterLiveRemoval = false);
     // Waits until no scan or removal is pending or running. False on time-out.
     bool WaitIdle(int milliseconds);
     uint64_t RemovedCount() const { return m_removed; }
@@ -60,7 +62,7 @@ public:
 private:
     void MonitorLoop();
     void ProcessLoop();
-    void RunScan();
+    void RunScan(bool afterLiveRemoval);
     void Apply(const fs::path& path);
     void PushEvent(const fs::path& path);
     bool Stopping();
@@ -75,6 +77,7 @@ private:
     std::deque<fs::path> m_events;
     std::set<fs::path> m_queued; // the same removal is queued once
     bool m_scanRequested = false;
+    bool m_scanAfterRemoval = false;
     bool m_busy = false;
     bool m_stopping = false;
     bool m_running = false;

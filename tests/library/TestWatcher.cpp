@@ -303,6 +303,20 @@ TEST(RepositoryWatcher, LiveDeletionsAndRemovedFoldersLeaveTheLibraryQuickly) {
     ASSERT_TRUE(WaitFor([&] { return library.Count() == 0; }, 2000));
 }
 
+TEST(RepositoryWatcher, MovingTheLastFolderAwayStillRemovesItsImages) {
+    TempDir dir;
+    TempDir outside;
+    fs::path repos = dir / "Repos";
+    ASSERT_TRUE(WriteTestFile(repos / "only" / "a.jpg", "a"));
+    FakeLibrary library({repos / "only" / "a.jpg"});
+    CHRepositoryWatcher watcher(library.Sink());
+    ASSERT_TRUE(watcher.Start(repos));
+    ASSERT_TRUE(watcher.WaitIdle(3000));
+    // The repository is empty afterwards, but the user was seen moving the folder.
+    fs::rename(repos / "only", outside / "only");
+    ASSERT_TRUE(WaitFor([&] { return library.Count() == 0; }, 2000));
+}
+
 TEST(RepositoryWatcher, AFolderThatComesBackIsWatchedAndScannedAgain) {
     TempDir dir;
     fs::path repos = dir / "Repos";
