@@ -158,6 +158,7 @@ private:
     std::vector<std::string> ForgetRecord(Pid pid);
     void ForgetVerifyEntries(Pid pid);
     bool WriteConfigText(const std::string& key, const std::string& text);
+    // Writes the browse trees changed since they were last written (every tree when all).
     void SaveDirtyIndexes(bool all);
 
     std::shared_ptr<ISQLite3> m_db;
@@ -174,7 +175,9 @@ private:
 
     std::mutex m_imageLock;
     std::map<Pid, ImageRecord> m_records;
-    std::unordered_map<std::string, Pid> m_byMd5;
+    // Keys view the md5 text of the record they lead to (map nodes never move), saving a copy
+    // of every digest; an entry is always erased before its record.
+    std::unordered_map<std::string_view, Pid> m_byMd5;
     std::map<std::string, std::set<Pid>> m_devices;
 
     std::mutex m_verifyLock;

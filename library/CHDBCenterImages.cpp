@@ -216,7 +216,7 @@ Pid CHDBCenter::StoreImage(const fs::path& source, const std::string& md5, int64
         record.path = stored;
         record.source = deviceKey;
         record.exif = std::move(exif);
-        m_byMd5.emplace(md5, pid);
+        m_byMd5.emplace(record.md5, pid);
         if (!deviceKey.empty()) {
             m_devices[deviceKey].insert(pid);
         }
