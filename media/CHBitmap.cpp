@@ -129,7 +129,8 @@ bool CHBitmap::CreateFromDib(const DibHeader& header, const void* bits, size_t l
     }
     const int height = header.height < 0 ? -header.height : header.height;
     const uint64_t stride = (uint64_t(header.width) * header.bitCount + 31) / 32 * 4;
-    if (stride * uint64_t(height) != length) {
+    uint64_t size = 0;
+    if (__builtin_mul_overflow(stride, uint64_t(height), &size) || size != length) {
         return false;
     }
     if (!Create(header.width, height, header.bitCount)) {

@@ -1,6 +1,7 @@
 #pragma once
-// Windows bitmap files: BITMAPFILEHEADER, a 40-byte info header, BI_RGB rows bottom-up; 24 bits
-// for 24-bit bitmaps, 32 (premultiplied BGRA, as Windows draws them) for 32-bit ones.
+// Windows bitmap files, rows bottom-up: 24-bit bitmaps as BI_RGB with a 40-byte info header;
+// 32-bit ones as BI_BITFIELDS with a V5 header whose alpha mask carries straight alpha, so other
+// readers see the transparency too.
 
 #include "media/CHBitmap.h"
 

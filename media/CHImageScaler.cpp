@@ -87,6 +87,19 @@ bool CHImageScaler::Scale(const CHBitmap& src, double sx, double sy, double sw, 
     if (x0 >= x1 || y0 >= y1) {
         return true;
     }
+    // One to one at whole-pixel offsets: a plain copy.
+    if (sw == dw && sh == dh && sx == std::floor(sx) && sy == std::floor(sy) && sx >= 0 &&
+        sy >= 0 && sx + sw <= src.Width() && sy + sh <= src.Height()) {
+        const uint32_t fill = src.BitsPerPixel() != 32 ? 0xFF000000u : 0;
+        for (int y = y0; y < y1; ++y) {
+            const uint32_t* in = src.Row(static_cast<int>(sy) + y) + static_cast<int>(sx) + x0;
+            uint32_t* out = dst.Row(dy + y) + dx + x0;
+            for (int x = 0; x < x1 - x0; ++x) {
+                out[x] = in[x] | fill;
+            }
+        }
+        return true;
+    }
     Taps h;
     Taps v;
     if (!BuildTaps(sx, sw, dw, src.Width(), x0, x1, h) ||
