@@ -102,7 +102,7 @@ bool CHTiffReader::Item::UnsignedValue(uint32_t& result) const {
 bool CHTiffReader::ParseHeader(std::string_view tiff, uint32_t& firstIfd) {
     m_bytes = tiff;
     m_truncated = false;
-    m_visited.clear();
+    m_visitedCount = 0;
     m_items.clear();
     CHByteReader reader(tiff);
     if (reader.Matches(0, "II")) {
@@ -142,10 +142,12 @@ bool CHTiffReader::ParseFirstIfd(std::string_view tiff) {
 
 void CHTiffReader::ReadIfd(uint32_t offset, bool followSubIfds) {
     // Each directory is read at most once, so pointers that loop back end the walk.
-    if (std::find(m_visited.begin(), m_visited.end(), offset) != m_visited.end()) {
+    auto visitedEnd = m_visited.begin() + m_visitedCount;
+    if (m_visitedCount == m_visited.size() ||
+        std::find(m_visited.begin(), visitedEnd, offset) != visitedEnd) {
         return;
     }
-    m_visited.push_back(offset);
+    m_visited[m_visitedCount++] = offset;
 
     CHByteReader reader(m_bytes, m_bigEndian);
     uint16_t entryCount = 0;
@@ -154,6 +156,8 @@ void CHTiffReader::ReadIfd(uint32_t offset, bool followSubIfds) {
         return;
     }
     size_t firstNew = m_items.size();
+    // Reserve only for the entries the bytes can hold, whatever the count claims.
+    m_items.reserve(firstNew + std::min<uint64_t>(entryCount, reader.Size() / kEntrySize));
     for (uint32_t i = 0; i < entryCount; ++i) {
         uint64_t entry = uint64_t{offset} + 2 + uint64_t{i} * kEntrySize;
         Item item;

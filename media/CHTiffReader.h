@@ -4,6 +4,7 @@
 // tag occurs more than once the first occurrence in that order is kept. Values are views into the
 // caller's bytes, so the bytes must outlive the reader.
 
+#include <array>
 #include <cstdint>
 #include <string_view>
 #include <vector>
@@ -70,6 +71,8 @@ private:
     std::string_view m_bytes;
     bool m_bigEndian = false;
     bool m_truncated = false;
-    std::vector<uint32_t> m_visited;
+    // IFD0 and its two sub-directories at most.
+    std::array<uint32_t, 3> m_visited{};
+    size_t m_visitedCount = 0;
     std::vector<Item> m_items;
 };
