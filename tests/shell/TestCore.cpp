@@ -232,6 +232,30 @@ TEST_F(CoreTest, RootMoveCarriesEveryPhotoAndRecordsTheNewRoot) {
     }
 }
 
+TEST_F(CoreTest, ImportsArrivingDuringARootMoveLandAtTheNewRoot) {
+    ASSERT_TRUE(WriteSettingsRoot(m_options.pointerFile, m_dir / "old"));
+    auto core = StartCore();
+    ImportAndWait(*core, MakePhotos(m_dir / "pick", 12), 12);
+    std::vector<fs::path> later = MakePhotos(m_dir / "later", 8, 100);
+    std::thread uploader([&] {
+        for (const fs::path& file : later) {
+            core->ImportFileWithProgress(file, "localhost", "");
+            std::this_thread::sleep_for(std::chrono::milliseconds(3));
+        }
+    });
+    bool moved = core->SetRootPath(m_dir / "new");
+    uploader.join();
+    ASSERT_TRUE(moved) << core->LastRootMoveError();
+    ASSERT_TRUE(WaitFor([&] { return ImageCount(*core) == 20; }, 15000)) << ImageCount(*core);
+    ASSERT_TRUE(core->Library()->WaitIdle(5000));
+    for (Pid pid : LocalPids(*core)) {
+        fs::path file = core->Library()->GetImagePath(pid);
+        EXPECT_EQ(file.string().rfind((m_dir / "new" / "Repos").string(), 0), 0u) << file;
+        EXPECT_TRUE(fs::exists(file)) << file;
+    }
+    EXPECT_FALSE(fs::exists(m_dir / "old" / "Repos"));
+}
+
 TEST_F(CoreTest, RefusedAndFailedMovesKeepTheOldRoot) {
     // The pointer file cannot be written (its folder is a regular file): the move is undone.
     ASSERT_TRUE(WriteTestFile(m_dir / "blocker", "x"));
