@@ -18,8 +18,8 @@ namespace {
 using Strand = asio::strand<asio::io_context::executor_type>;
 
 constexpr auto kReaperPass = std::chrono::milliseconds(1000);
-// Two descriptors per posted accept would be more than enough; the listening socket, files the
-// handlers open and the rest of the program fit in the margin.
+// One descriptor per connection, with room to spare for the files the handlers open and for the
+// rest of the program.
 constexpr rlim_t kWantedDescriptors = 2 * CHServer::kPostedAccepts + 256;
 // A context that once carried a large answer gives the memory back when it is reused.
 constexpr size_t kKeptResponseCapacity = 64 * 1024;
@@ -250,18 +250,27 @@ int CHServer::Run() {
     }
     unsigned processors = std::max(1u, std::thread::hardware_concurrency());
     auto work = asio::make_work_guard(m_engine->io);
-    for (unsigned i = 0; i < 2 * processors; ++i) {
-        m_engine->workers.emplace_back([this] {
-            // Nothing that throws may take the process down; the connection concerned is left
-            // to the reaper.
-            for (;;) {
-                try {
-                    m_engine->io.run();
-                    return;
-                } catch (...) {
+    try {
+        for (unsigned i = 0; i < 2 * processors; ++i) {
+            m_engine->workers.emplace_back([this] {
+                // Nothing that throws may take the process down; the connection concerned is
+                // left to the reaper.
+                for (;;) {
+                    try {
+                        m_engine->io.run();
+                        return;
+                    } catch (...) {
+                    }
                 }
-            }
-        });
+            });
+        }
+    } catch (const std::system_error&) {
+        // Fewer threads than wanted still serve; none cannot.
+        if (m_engine->workers.empty()) {
+            Shutdown();
+            FinishRun(RunState::Failed);
+            return 0;
+        }
     }
 
     {
