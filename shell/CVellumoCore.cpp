@@ -307,23 +307,20 @@ void CVellumoCore::OnImportProgress(int phase, int index, int total, const std::
     // Phase 0 carries the device key; the animation runs while local files are being stored
     // and stops when the last file of the run is done, whoever sent it.
     bool busy;
-    {
-        std::lock_guard<std::mutex> lock(m_busyLock);
-        if (index == total && phase == 1) {
-            busy = false;
-        } else if (phase == 0 && text == kLocalDevice && index != total) {
-            busy = true;
-        } else {
-            return;
-        }
-        if (busy == m_busy) {
-            return;
-        }
-        m_busy = busy;
+    if (phase == 1 && index == total) {
+        busy = false;
+    } else if (phase == 0 && text == kLocalDevice && index != total) {
+        busy = true;
+    } else {
+        return;
     }
     std::function<void(bool)> listener;
     {
         std::lock_guard<std::mutex> lock(m_busyLock);
+        if (busy == m_busy) {
+            return;
+        }
+        m_busy = busy;
         listener = m_busyListener;
     }
     if (listener) {
