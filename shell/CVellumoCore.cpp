@@ -3,6 +3,7 @@
 #include "library/CHRepositoryWatcher.h"
 #include "media/TextCodec.h"
 #include "net/CHWebServer.h"
+#include "net/PhoneEndpoints.h"
 #include "pairing/LocalAddress.h"
 #include "pairing/MachineId.h"
 #include "platform/Dialogs.h"
@@ -90,6 +91,11 @@ bool CVellumoCore::InitStorage() {
                              ? CHServer::DefaultPort()
                              : m_options.servicePort);
     m_db->SetMachineIdSource([] { return ::GetMachineId(); });
+    // The routes are in place before the first open starts the service; later opens (after a
+    // root move) find them there.
+    if (CHWebServer* server = m_db->GetWebServer()) {
+        RegisterPhoneEndpoints(*server);
+    }
     if (m_db->OpenLibrary(root) == 0) {
         m_storageError = "cannot open the library in " + root.string();
         ShowMessage("", m_storageError);
