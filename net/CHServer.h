@@ -60,6 +60,8 @@ public:
     CHServer();
     // 0 picks an ephemeral port.
     explicit CHServer(int port);
+    // Stops the server and waits until Run has returned; the owner still joins the thread that
+    // called Run.
     virtual ~CHServer();
     CHServer(const CHServer&) = delete;
     CHServer& operator=(const CHServer&) = delete;
