@@ -150,7 +150,9 @@ std::string Base64DecodeBytes(std::string_view text) {
     return out;
 }
 
-std::string Base64Encode(std::string_view text) { return Base64EncodeBytes(UpToZero(text)); }
+std::string Base64Encode(std::string_view text) {
+    return Base64EncodeBytes(UpToZero(text));
+}
 
 std::string Base64Decode(std::string_view text) {
     std::string out = Base64DecodeBytes(text);

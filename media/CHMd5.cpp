@@ -43,7 +43,7 @@ inline uint32_t Load32(const uint8_t* p) {
     MD5_KEEP(a);                                                                                   \
     a += (d & b);                                                                                  \
     a = Rotl(a, s) + b;
-// H alternates its grouping so that consecutive steps share the b ^ c term.
+// H takes c ^ d first: c and d are ready before b, so only one xor waits for b.
 #define MD5_H(a, b, c, d, x, t, s)                                                                 \
     a += (x) + (t);                                                                                \
     MD5_KEEP(a);                                                                                   \

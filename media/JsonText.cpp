@@ -40,14 +40,29 @@ std::string QuotedText(const char* begin, const char* end) {
     for (const char* p = begin; p < end; ++p) {
         const char* escape = nullptr;
         switch (*p) {
-        case '"': escape = "\\\""; break;
-        case '\\': escape = "\\\\"; break;
-        case '\b': escape = "\\b"; break;
-        case '\f': escape = "\\f"; break;
-        case '\n': escape = "\\n"; break;
-        case '\r': escape = "\\r"; break;
-        case '\t': escape = "\\t"; break;
-        default: continue; // everything else, UTF-8 included, is written unchanged
+        case '"':
+            escape = "\\\"";
+            break;
+        case '\\':
+            escape = "\\\\";
+            break;
+        case '\b':
+            escape = "\\b";
+            break;
+        case '\f':
+            escape = "\\f";
+            break;
+        case '\n':
+            escape = "\\n";
+            break;
+        case '\r':
+            escape = "\\r";
+            break;
+        case '\t':
+            escape = "\\t";
+            break;
+        default:
+            continue; // everything else, UTF-8 included, is written unchanged
         }
         out.append(run, p);
         out += escape;
@@ -78,13 +93,20 @@ std::string QuotedName(const Json::Value::const_iterator& it) {
 
 std::string ScalarText(const Json::Value& value) {
     switch (value.type()) {
-    case Json::nullValue: return "null";
-    case Json::intValue: return std::to_string(value.asLargestInt());
-    case Json::uintValue: return std::to_string(value.asLargestUInt());
-    case Json::realValue: return RealText(value.asDouble());
-    case Json::stringValue: return QuotedString(value);
-    case Json::booleanValue: return value.asBool() ? "true" : "false";
-    default: return "";
+    case Json::nullValue:
+        return "null";
+    case Json::intValue:
+        return std::to_string(value.asLargestInt());
+    case Json::uintValue:
+        return std::to_string(value.asLargestUInt());
+    case Json::realValue:
+        return RealText(value.asDouble());
+    case Json::stringValue:
+        return QuotedString(value);
+    case Json::booleanValue:
+        return value.asBool() ? "true" : "false";
+    default:
+        return "";
     }
 }
 
@@ -342,8 +364,10 @@ private:
             return Fail("Syntax error: value, object or array expected.");
         }
         switch (*m_p) {
-        case '{': return ParseObject(out, depth + 1);
-        case '[': return ParseArray(out, depth + 1);
+        case '{':
+            return ParseObject(out, depth + 1);
+        case '[':
+            return ParseArray(out, depth + 1);
         case '"': {
             std::string text;
             if (!ParseString(text)) {
@@ -352,9 +376,12 @@ private:
             out = Json::Value(text.data(), text.data() + text.size());
             return true;
         }
-        case 't': return Literal("true", out, Json::Value(true));
-        case 'f': return Literal("false", out, Json::Value(false));
-        case 'n': return Literal("null", out, Json::Value());
+        case 't':
+            return Literal("true", out, Json::Value(true));
+        case 'f':
+            return Literal("false", out, Json::Value(false));
+        case 'n':
+            return Literal("null", out, Json::Value());
         default:
             if (*m_p == '-' || (*m_p >= '0' && *m_p <= '9')) {
                 return ParseNumber(out);
@@ -461,14 +488,30 @@ private:
             char e = m_p[1];
             m_p += 2;
             switch (e) {
-            case '"': text += '"'; break;
-            case '\\': text += '\\'; break;
-            case '/': text += '/'; break;
-            case 'b': text += '\b'; break;
-            case 'f': text += '\f'; break;
-            case 'n': text += '\n'; break;
-            case 'r': text += '\r'; break;
-            case 't': text += '\t'; break;
+            case '"':
+                text += '"';
+                break;
+            case '\\':
+                text += '\\';
+                break;
+            case '/':
+                text += '/';
+                break;
+            case 'b':
+                text += '\b';
+                break;
+            case 'f':
+                text += '\f';
+                break;
+            case 'n':
+                text += '\n';
+                break;
+            case 'r':
+                text += '\r';
+                break;
+            case 't':
+                text += '\t';
+                break;
             case 'u':
                 // Kept as its six characters, undecoded.
                 if (m_end - m_p < 4 || !IsHex(m_p[0]) || !IsHex(m_p[1]) || !IsHex(m_p[2]) ||
@@ -539,7 +582,8 @@ private:
                 value = value * 10 + d;
             }
             if (!overflow) {
-                constexpr uint64_t kMaxInt = static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
+                constexpr uint64_t kMaxInt =
+                    static_cast<uint64_t>(std::numeric_limits<int64_t>::max());
                 if (negative && value <= kMaxInt + 1) {
                     out = Json::Value(static_cast<Json::Int64>(0 - value));
                     return true;
@@ -608,9 +652,12 @@ bool JsonParse(std::string_view text, Json::Value& out, std::string* error) {
 
 std::string JsonAsText(const Json::Value& value) {
     switch (value.type()) {
-    case Json::nullValue: return "";
-    case Json::intValue: return std::to_string(value.asLargestInt());
-    case Json::uintValue: return std::to_string(value.asLargestUInt());
+    case Json::nullValue:
+        return "";
+    case Json::intValue:
+        return std::to_string(value.asLargestInt());
+    case Json::uintValue:
+        return std::to_string(value.asLargestUInt());
     case Json::realValue: {
         char buffer[400]; // "%lf" of the largest double has 309 digits before the point
         std::snprintf(buffer, sizeof(buffer), "%lf", value.asDouble());
@@ -624,9 +671,12 @@ std::string JsonAsText(const Json::Value& value) {
         }
         return std::string(begin, end);
     }
-    case Json::booleanValue: return value.asBool() ? "true" : "false";
-    case Json::arrayValue: return "array";
-    case Json::objectValue: return "object";
+    case Json::booleanValue:
+        return value.asBool() ? "true" : "false";
+    case Json::arrayValue:
+        return "array";
+    case Json::objectValue:
+        return "object";
     }
     return "";
 }
@@ -635,7 +685,8 @@ int64_t JsonAsInt64(const Json::Value& value) {
     constexpr int64_t kMax = std::numeric_limits<int64_t>::max();
     constexpr int64_t kMin = std::numeric_limits<int64_t>::min();
     switch (value.type()) {
-    case Json::intValue: return value.asLargestInt();
+    case Json::intValue:
+        return value.asLargestInt();
     case Json::uintValue: {
         Json::UInt64 u = value.asLargestUInt();
         return u > static_cast<Json::UInt64>(kMax) ? kMax : static_cast<int64_t>(u);
@@ -653,7 +704,8 @@ int64_t JsonAsInt64(const Json::Value& value) {
         }
         return static_cast<int64_t>(d);
     }
-    case Json::booleanValue: return value.asBool() ? 1 : 0;
+    case Json::booleanValue:
+        return value.asBool() ? 1 : 0;
     case Json::stringValue: {
         // Decimal, like _atoi64: blanks, a sign, digits up to the first other character.
         const char* p = nullptr;
@@ -661,7 +713,8 @@ int64_t JsonAsInt64(const Json::Value& value) {
         if (!value.getString(&p, &end) || p == nullptr) {
             return 0;
         }
-        while (p < end && (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == '\v')) {
+        while (p < end &&
+               (*p == ' ' || *p == '\t' || *p == '\n' || *p == '\r' || *p == '\f' || *p == '\v')) {
             ++p;
         }
         bool negative = false;
@@ -670,7 +723,8 @@ int64_t JsonAsInt64(const Json::Value& value) {
             ++p;
         }
         uint64_t magnitude = 0;
-        const uint64_t limit = negative ? static_cast<uint64_t>(kMax) + 1 : static_cast<uint64_t>(kMax);
+        const uint64_t limit =
+            negative ? static_cast<uint64_t>(kMax) + 1 : static_cast<uint64_t>(kMax);
         for (; p < end && *p >= '0' && *p <= '9'; ++p) {
             const unsigned d = static_cast<unsigned>(*p - '0');
             if (magnitude > (limit - d) / 10) {
@@ -680,11 +734,13 @@ int64_t JsonAsInt64(const Json::Value& value) {
             magnitude = magnitude * 10 + d;
         }
         if (negative) {
-            return magnitude == static_cast<uint64_t>(kMax) + 1 ? kMin : -static_cast<int64_t>(magnitude);
+            return magnitude == static_cast<uint64_t>(kMax) + 1 ? kMin
+                                                                : -static_cast<int64_t>(magnitude);
         }
         return static_cast<int64_t>(magnitude);
     }
-    default: return 0;
+    default:
+        return 0;
     }
 }
 

@@ -59,7 +59,9 @@ std::vector<std::string> SplitText(std::string_view text, std::string_view delim
 
 // In UTF-8 the byte '|' never occurs inside a multibyte character, so a byte search is the
 // multibyte-aware search.
-std::vector<std::string> SplitTextBar(std::string_view text) { return SplitText(text, "|"); }
+std::vector<std::string> SplitTextBar(std::string_view text) {
+    return SplitText(text, "|");
+}
 
 namespace {
 std::string_view Strip(std::string_view text, char c) {

@@ -17,8 +17,12 @@ DialogBackend CurrentBackend() {
 }
 } // namespace
 
-void SetHeadlessMode(bool headless) { g_headless.store(headless); }
-bool IsHeadlessMode() { return g_headless.load(); }
+void SetHeadlessMode(bool headless) {
+    g_headless.store(headless);
+}
+bool IsHeadlessMode() {
+    return g_headless.load();
+}
 
 void SetDialogBackend(const DialogBackend& backend) {
     std::lock_guard<std::mutex> lock(g_backendLock);

@@ -141,7 +141,8 @@ bool CopyRegular(const fs::path& source, const fs::path& destination, const stru
     if (!in.ok()) {
         return false;
     }
-    Fd out(OpenRetry(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL, (st.st_mode & 07777) | 0600));
+    Fd out(
+        OpenRetry(destination.c_str(), O_WRONLY | O_CREAT | O_EXCL, (st.st_mode & 07777) | 0600));
     if (!out.ok()) {
         return false;
     }
@@ -218,7 +219,8 @@ bool CopyAny(const fs::path& source, const fs::path& destination) {
 // rename(2) that refuses to replace; EINVAL means the file system cannot promise that, then
 // the check is done by hand just before.
 int RenameNoReplace(const fs::path& source, const fs::path& destination) {
-    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) == 0) {
+    if (::renameat2(AT_FDCWD, source.c_str(), AT_FDCWD, destination.c_str(), RENAME_NOREPLACE) ==
+        0) {
         return 0;
     }
     if (errno != EINVAL && errno != ENOSYS) {
@@ -323,12 +325,12 @@ bool TrashInto(const TrashTarget& target, const fs::path& path, bool allowCopy) 
     const fs::path name = path.filename();
     const std::string stem = name.stem().string();
     const std::string ext = name.extension().string();
-    const std::string content =
-        "[Trash Info]\nPath=" + UrlEscapePath(target.infoPath) + "\nDeletionDate=" + DeletionDate() + "\n";
+    const std::string content = "[Trash Info]\nPath=" + UrlEscapePath(target.infoPath) +
+                                "\nDeletionDate=" + DeletionDate() + "\n";
     for (int n = 1; n < 100000; ++n) {
-        std::string candidate =
-            n == 1 ? name.string() : (stem.empty() ? name.string() + "." + std::to_string(n)
-                                                   : stem + "." + std::to_string(n) + ext);
+        std::string candidate = n == 1 ? name.string()
+                                       : (stem.empty() ? name.string() + "." + std::to_string(n)
+                                                       : stem + "." + std::to_string(n) + ext);
         fs::path infoFile = info / (candidate + ".trashinfo");
         fs::path trashed = files / candidate;
         // The .trashinfo file is created exclusively first: it reserves the name.

@@ -33,8 +33,8 @@ fs::path HomeDir() {
     std::vector<char> buffer(16384);
     struct passwd pw;
     struct passwd* result = nullptr;
-    if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &result) == 0 && result != nullptr &&
-        result->pw_dir != nullptr && result->pw_dir[0] != '\0') {
+    if (getpwuid_r(getuid(), &pw, buffer.data(), buffer.size(), &result) == 0 &&
+        result != nullptr && result->pw_dir != nullptr && result->pw_dir[0] != '\0') {
         return fs::path(result->pw_dir);
     }
     return {};
@@ -61,7 +61,8 @@ fs::path DocumentsFromUserDirs(const fs::path& home) {
             continue;
         }
         std::string value = line.substr(start + key.size());
-        while (!value.empty() && (value.back() == ' ' || value.back() == '\t' || value.back() == '\r')) {
+        while (!value.empty() &&
+               (value.back() == ' ' || value.back() == '\t' || value.back() == '\r')) {
             value.pop_back();
         }
         if (value.size() >= 2 && value.front() == '"' && value.back() == '"') {

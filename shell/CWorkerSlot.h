@@ -4,6 +4,7 @@
 #include <functional>
 #include <mutex>
 #include <thread>
+#include <utility>
 #include <vector>
 
 // Holds at most one running thread. Start runs the routine on a new thread only when no thread
@@ -42,7 +43,7 @@ private:
     std::thread m_thread;
     bool m_running = false;
     bool m_moreWork = false;
-    std::thread::id m_runner; // the thread that currently owns the slot (when m_running)
+    std::thread::id m_runner;            // the thread that currently owns the slot (when m_running)
     std::vector<std::thread> m_finished; // threads that restarted their own slot; joined later
 
     void RoutineReturned();

@@ -38,7 +38,8 @@ const std::string& Bytes16MiB() {
 const std::string& QueryText16MiB() {
     static const std::string text = [] {
         std::string raw = Pseudorandom(16u << 20);
-        static const char plain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.~=&";
+        static const char plain[] =
+            "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789-_.~=&";
         static const char hex[] = "0123456789ABCDEF";
         std::string out;
         out.reserve(raw.size());
@@ -65,7 +66,8 @@ void BM_Md5Text_256MiB(benchmark::State& state) {
         std::string text = Md5Text(buffer.data(), buffer.size());
         benchmark::DoNotOptimize(text);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(buffer.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(buffer.size()));
 }
 BENCHMARK(BM_Md5Text_256MiB)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
@@ -75,7 +77,8 @@ void BM_Base64Encode(benchmark::State& state) {
         std::string out = Base64EncodeBytes(bytes);
         benchmark::DoNotOptimize(out);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(bytes.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(bytes.size()));
 }
 BENCHMARK(BM_Base64Encode)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
@@ -86,7 +89,8 @@ void BM_Base64Decode(benchmark::State& state) {
         benchmark::DoNotOptimize(out);
     }
     // Measured on the encoded (input) side.
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(encoded.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(encoded.size()));
 }
 BENCHMARK(BM_Base64Decode)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
@@ -96,7 +100,8 @@ void BM_UrlDecode(benchmark::State& state) {
         std::string out = UrlDecode(text);
         benchmark::DoNotOptimize(out);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_UrlDecode)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 
@@ -106,7 +111,8 @@ void BM_UrlDecodePlain(benchmark::State& state) {
         std::string out = UrlDecode(text);
         benchmark::DoNotOptimize(out);
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(text.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) *
+                            static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_UrlDecodePlain)->Unit(benchmark::kMillisecond)->MinTime(1.0);
 

@@ -29,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         std::abort();
     }
     Json::Value again;
-    if (!JsonParse(styled1, again) ) {
+    if (!JsonParse(styled1, again)) {
         std::abort(); // whatever we write, we read
     }
     Json::Value fromCompact;

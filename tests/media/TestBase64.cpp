@@ -64,13 +64,17 @@ TEST(Base64, PaddingRulesOfTheLastGroup) {
     // Unpadded final groups.
     EXPECT_EQ(Base64DecodeBytes("QQ"), "A");
     EXPECT_EQ(Base64DecodeBytes("QUI"), "AB");
-    EXPECT_EQ(Base64DecodeBytes("QUJD" "R"), "ABC"); // a lone last digit gives nothing
+    EXPECT_EQ(Base64DecodeBytes("QUJD"
+                                "R"),
+              "ABC"); // a lone last digit gives nothing
 }
 
 TEST(Base64, GarbageIsSkippedAndNeverOverruns) {
     EXPECT_EQ(Base64Decode("Zm9v\r\nYmFy"), "foobar");
     EXPECT_EQ(Base64Decode(" Z m 9 v "), "foo");
-    EXPECT_EQ(Base64Decode("Zm\xff\x80" "9v"), "foo");
+    EXPECT_EQ(Base64Decode("Zm\xff\x80"
+                           "9v"),
+              "foo");
     EXPECT_EQ(Base64Decode("!!!!"), "");
     EXPECT_EQ(Base64Decode("===="), "");
     EXPECT_EQ(Base64Decode("="), "");

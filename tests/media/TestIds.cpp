@@ -27,7 +27,8 @@ TEST(Ids, TempImagePath) {
     ASSERT_EQ(name.size(), 36u);
     EXPECT_EQ(name.substr(32), ".jpg");
     for (size_t i = 0; i < 32; ++i) {
-        EXPECT_TRUE((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f')) << name;
+        EXPECT_TRUE((name[i] >= '0' && name[i] <= '9') || (name[i] >= 'a' && name[i] <= 'f'))
+            << name;
     }
     EXPECT_EQ(p.parent_path().string() + "/", GetTempDir().string());
     EXPECT_NE(NewTempImagePath(), p);

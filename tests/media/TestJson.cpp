@@ -17,7 +17,9 @@ Json::Value Parse(const std::string& text) {
 
 // ---- styled layout (Part 3.2) -------------------------------------------------------------
 
-TEST(JsonStyled, NullRootIsNullAndLineFeed) { EXPECT_EQ(JsonStyled(Json::Value()), "null\n"); }
+TEST(JsonStyled, NullRootIsNullAndLineFeed) {
+    EXPECT_EQ(JsonStyled(Json::Value()), "null\n");
+}
 
 TEST(JsonStyled, EmptyArrayAndObject) {
     EXPECT_EQ(JsonStyled(Json::Value(Json::arrayValue)), "[]\n"); // "/verify" with nothing known
@@ -36,9 +38,8 @@ TEST(JsonStyled, IdentityObjectMembersAscending) {
     doc["id"] = "0123456789ABCDEF0123456789ABCDEF";
     doc["host"] = "pc";
     const std::string text = JsonStyled(doc);
-    EXPECT_EQ(text,
-              "{\n\t\"host\" : \"pc\",\n\t\"id\" : \"0123456789ABCDEF0123456789ABCDEF\",\n"
-              "\t\"version\" : \"1.2\"\n}\n");
+    EXPECT_EQ(text, "{\n\t\"host\" : \"pc\",\n\t\"id\" : \"0123456789ABCDEF0123456789ABCDEF\",\n"
+                    "\t\"version\" : \"1.2\"\n}\n");
     // "/echo": with every "\n" removed the tabs and " : " stay.
     std::string oneLine;
     for (char c : text) {
@@ -57,8 +58,9 @@ TEST(JsonStyled, AuthSuccessDocument) {
     doc["host"] = "pc";
     doc["id"] = "ID";
     doc["version"] = "1.2";
-    EXPECT_EQ(JsonStyled(doc), "{\n\t\"host\" : \"pc\",\n\t\"id\" : \"ID\",\n\t\"newAuthDevice\" : 1,\n"
-                               "\t\"status\" : \"ok\",\n\t\"version\" : \"1.2\"\n}\n");
+    EXPECT_EQ(JsonStyled(doc),
+              "{\n\t\"host\" : \"pc\",\n\t\"id\" : \"ID\",\n\t\"newAuthDevice\" : 1,\n"
+              "\t\"status\" : \"ok\",\n\t\"version\" : \"1.2\"\n}\n");
 }
 
 TEST(JsonStyled, VerifyResultObject) {
@@ -76,17 +78,16 @@ TEST(JsonStyled, DevicesDocumentNestedObjectAndShortArray) {
     doc["localhost"]["imgs"].append(3);
     doc["abc"]["name"] = "QUJD";
     doc["abc"]["imgs"] = Json::Value(Json::arrayValue);
-    EXPECT_EQ(JsonStyled(doc),
-              "{\n"
-              "\t\"abc\" : {\n"
-              "\t\t\"imgs\" : [],\n"
-              "\t\t\"name\" : \"QUJD\"\n"
-              "\t},\n"
-              "\t\"localhost\" : {\n"
-              "\t\t\"imgs\" : [ 1, 2, 3 ],\n"
-              "\t\t\"name\" : \"bG9jYWxob3N0\"\n"
-              "\t}\n"
-              "}\n");
+    EXPECT_EQ(JsonStyled(doc), "{\n"
+                               "\t\"abc\" : {\n"
+                               "\t\t\"imgs\" : [],\n"
+                               "\t\t\"name\" : \"QUJD\"\n"
+                               "\t},\n"
+                               "\t\"localhost\" : {\n"
+                               "\t\t\"imgs\" : [ 1, 2, 3 ],\n"
+                               "\t\t\"name\" : \"bG9jYWxob3N0\"\n"
+                               "\t}\n"
+                               "}\n");
 }
 
 TEST(JsonStyled, AlbumDocument) {
@@ -95,16 +96,15 @@ TEST(JsonStyled, AlbumDocument) {
     f["path"] = "MjAxNC9Ucmlw";
     f["thumb"] = Json::Int64(7);
     doc["images"].append(Json::Int64(5));
-    EXPECT_EQ(JsonStyled(doc),
-              "{\n"
-              "\t\"folder\" : {\n"
-              "\t\t\"VHJpcA==\" : {\n"
-              "\t\t\t\"path\" : \"MjAxNC9Ucmlw\",\n"
-              "\t\t\t\"thumb\" : 7\n"
-              "\t\t}\n"
-              "\t},\n"
-              "\t\"images\" : [ 5 ]\n"
-              "}\n");
+    EXPECT_EQ(JsonStyled(doc), "{\n"
+                               "\t\"folder\" : {\n"
+                               "\t\t\"VHJpcA==\" : {\n"
+                               "\t\t\t\"path\" : \"MjAxNC9Ucmlw\",\n"
+                               "\t\t\t\"thumb\" : 7\n"
+                               "\t\t}\n"
+                               "\t},\n"
+                               "\t\"images\" : [ 5 ]\n"
+                               "}\n");
 }
 
 TEST(JsonStyled, TimeListOfTexts) {
@@ -150,7 +150,8 @@ TEST(JsonStyled, LineLengthBoundary) {
     Json::Value fits;
     fits.append(std::string(33, 'a')); // quoted 35
     fits.append(std::string(30, 'b')); // quoted 32 -> 4 + 2 + 35 + 32 = 73
-    EXPECT_EQ(JsonStyled(fits), "[ \"" + std::string(33, 'a') + "\", \"" + std::string(30, 'b') + "\" ]\n");
+    EXPECT_EQ(JsonStyled(fits),
+              "[ \"" + std::string(33, 'a') + "\", \"" + std::string(30, 'b') + "\" ]\n");
     Json::Value tooLong;
     tooLong.append(std::string(33, 'a'));
     tooLong.append(std::string(31, 'b')); // 74
@@ -185,8 +186,10 @@ TEST(JsonStyled, EmptyContainersStayOnOneLine) {
 TEST(JsonStyled, ScalarsRoots) {
     EXPECT_EQ(JsonStyled(Json::Value(true)), "true\n");
     EXPECT_EQ(JsonStyled(Json::Value("x")), "\"x\"\n");
-    EXPECT_EQ(JsonStyled(Json::Value(Json::Int64(-9223372036854775807LL - 1))), "-9223372036854775808\n");
-    EXPECT_EQ(JsonStyled(Json::Value(Json::UInt64(18446744073709551615ULL))), "18446744073709551615\n");
+    EXPECT_EQ(JsonStyled(Json::Value(Json::Int64(-9223372036854775807LL - 1))),
+              "-9223372036854775808\n");
+    EXPECT_EQ(JsonStyled(Json::Value(Json::UInt64(18446744073709551615ULL))),
+              "18446744073709551615\n");
 }
 
 TEST(JsonStyled, RealsWithPercentG) {
@@ -210,8 +213,10 @@ TEST(JsonStyled, EmbeddedZeroIsKept) {
 // ---- compact layout -----------------------------------------------------------------------
 
 TEST(JsonCompact, Layout) {
-    Json::Value doc = Parse("{\"b\":[1,2.5,\"x\"],\"a\":{\"c\":null,\"d\":true},\"e\":[],\"f\":{}}");
-    EXPECT_EQ(JsonCompact(doc), "{\"a\":{\"c\":null,\"d\":true},\"b\":[1,2.5,\"x\"],\"e\":[],\"f\":{}}\n");
+    Json::Value doc =
+        Parse("{\"b\":[1,2.5,\"x\"],\"a\":{\"c\":null,\"d\":true},\"e\":[],\"f\":{}}");
+    EXPECT_EQ(JsonCompact(doc),
+              "{\"a\":{\"c\":null,\"d\":true},\"b\":[1,2.5,\"x\"],\"e\":[],\"f\":{}}\n");
     EXPECT_EQ(JsonCompact(Json::Value()), "null\n");
     EXPECT_EQ(JsonCompact(Json::Value("é\n")), "\"é\\n\"\n");
 }
@@ -292,9 +297,10 @@ TEST(JsonParse, DepthLimit) {
 }
 
 TEST(JsonParse, Malformed) {
-    const char* bad[] = {"", "   ", "[", "]", "{", "{\"a\"}", "{\"a\":}", "{a:1}", "[1,]", "[1 2]",
-                         "\"abc", "\"\\x\"", "\"\\u12\"", "\"\\u12g4\"", "tru", "nul", "-", "1e",
-                         "{\"a\":1,}", "/* x", "[1,,2]", "+1", ".5"};
+    const char* bad[] = {"",           "   ",         "[",      "]",     "{",     "{\"a\"}",
+                         "{\"a\":}",   "{a:1}",       "[1,]",   "[1 2]", "\"abc", "\"\\x\"",
+                         "\"\\u12\"",  "\"\\u12g4\"", "tru",    "nul",   "-",     "1e",
+                         "{\"a\":1,}", "/* x",        "[1,,2]", "+1",    ".5"};
     for (const char* text : bad) {
         Json::Value v(7);
         std::string error;
@@ -348,7 +354,8 @@ TEST(JsonParse, NegativeZeroSettlesAfterOneMoreRound) {
 TEST(JsonAsText, EveryType) {
     EXPECT_EQ(JsonAsText(Json::Value()), "");
     EXPECT_EQ(JsonAsText(Json::Value(Json::Int64(-42))), "-42");
-    EXPECT_EQ(JsonAsText(Json::Value(Json::UInt64(18446744073709551615ULL))), "18446744073709551615");
+    EXPECT_EQ(JsonAsText(Json::Value(Json::UInt64(18446744073709551615ULL))),
+              "18446744073709551615");
     EXPECT_EQ(JsonAsText(Json::Value(1.5)), "1.500000");
     EXPECT_EQ(JsonAsText(Json::Value(true)), "true");
     EXPECT_EQ(JsonAsText(Json::Value(false)), "false");

@@ -7,8 +7,8 @@
 
 #include <atomic>
 #include <cctype>
-#include <cstring>
 #include <cstdio>
+#include <cstring>
 #include <set>
 #include <string>
 #include <thread>

@@ -3,7 +3,8 @@
 #include <gtest/gtest.h>
 
 TEST(TextCodec, RoundTrips) {
-    const std::string texts[] = {"", "abc", "张三的 iPhone", "😀 emoji", "é\u07FF\u0800\uFFFD\U0010FFFF"};
+    const std::string texts[] = {"", "abc", "张三的 iPhone", "😀 emoji",
+                                 "é\u07FF\u0800\uFFFD\U0010FFFF"};
     for (const std::string& t : texts) {
         std::u16string wide = ToWide(t);
         EXPECT_EQ(ToNarrow(wide), t);
@@ -15,8 +16,9 @@ TEST(TextCodec, RoundTrips) {
 }
 
 TEST(TextCodec, InvalidUtf8FailsTheConversion) {
-    const char* bad[] = {"\xff", "a\x80", "\xc0\xaf", "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
-                         "\xe5\xbc", "\xf0\x9f\x98", "abc\xc3"};
+    const char* bad[] = {"\xff",         "a\x80",        "\xc0\xaf",
+                         "\xe0\x80\xaf", "\xed\xa0\x80", "\xf4\x90\x80\x80",
+                         "\xe5\xbc",     "\xf0\x9f\x98", "abc\xc3"};
     for (const char* t : bad) {
         EXPECT_TRUE(ToWide(t).empty()) << t;
     }

@@ -36,7 +36,10 @@ TEST(TextUtil, SanitizeFileName) {
     EXPECT_EQ(SanitizeFileName("iPhone 5.1"), "iPhone 51");
     EXPECT_EQ(SanitizeFileName("a\\b/c:d*e?f<g>h|i.j\"k"), "abcdefghij\"k");
     EXPECT_EQ(SanitizeFileName("张三的手机"), "张三的手机");
-    EXPECT_EQ(SanitizeFileName(std::string("a\0b\x01\x1f\x7f" "c", 7)), "abc");
+    EXPECT_EQ(SanitizeFileName(std::string("a\0b\x01\x1f\x7f"
+                                           "c",
+                                           7)),
+              "abc");
 }
 
 TEST(TextUtil, SanitizeFileNameNeverEmpty) {

@@ -81,7 +81,8 @@ TEST(Folders, DocumentsFromUserDirs) {
                               "# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\n"
                               "XDG_DOCUMENTS_DIR=\"$HOME/文档\"\n"));
     EXPECT_EQ(GetDocumentsDir(), home / "文档");
-    ASSERT_TRUE(WriteTestFile(home / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"/srv/docs\"\n"));
+    ASSERT_TRUE(
+        WriteTestFile(home / ".config" / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"/srv/docs\"\n"));
     EXPECT_EQ(GetDocumentsDir(), fs::path("/srv/docs"));
     env.Set("XDG_DOCUMENTS_DIR", "/explicit");
     EXPECT_EQ(GetDocumentsDir(), fs::path("/explicit"));

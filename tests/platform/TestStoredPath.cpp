@@ -42,7 +42,8 @@ TEST(StoredPath, FromFileSystem) {
 
 TEST(StoredPath, RoundTrip) {
     fs::path repos = "/srv/photos/Repos";
-    for (const char* stored : {"\\local\\2013-05-01\\IMG_0001.JPG", "\\iPhone 51\\a b.jpg", "\\x"}) {
+    for (const char* stored :
+         {"\\local\\2013-05-01\\IMG_0001.JPG", "\\iPhone 51\\a b.jpg", "\\x"}) {
         EXPECT_EQ(FsToStoredPath(repos, StoredToFsPath(repos, stored)), stored);
     }
 }

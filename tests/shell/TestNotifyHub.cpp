@@ -84,7 +84,8 @@ TEST(NotifyHub, RecordsAreSharedAndFreedOnce) {
     }
     // The observer kept it: still alive; released when the observer drops it.
     ASSERT_FALSE(weak.expired());
-    EXPECT_EQ(std::static_pointer_cast<const HistoryRecord>(keeper.payloads[0])->summaryText, "备份3张");
+    EXPECT_EQ(std::static_pointer_cast<const HistoryRecord>(keeper.payloads[0])->summaryText,
+              "备份3张");
     keeper.payloads.clear();
     EXPECT_TRUE(weak.expired());
 }

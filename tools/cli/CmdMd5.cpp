@@ -28,6 +28,7 @@ int RunMd5(const std::vector<std::string>& args) {
     return std::fflush(stdout) == 0 ? 0 : 1;
 }
 
-const CliRegistration kRegistration{"md5", "md5 FILE             print the file's MD5 text (32 upper-case hex digits)", &RunMd5};
+const CliRegistration kRegistration{
+    "md5", "md5 FILE             print the file's MD5 text (32 upper-case hex digits)", &RunMd5};
 
 } // namespace
