@@ -1,4 +1,4 @@
-// Throughput of the Part 4.1 routines. bench/foundation/run.sh compares MD5 with
+// Throughput of the digest and encoding routines. bench/foundation/run.sh compares MD5 with
 // `openssl speed -evp md5` measured in the same run.
 
 #include "media/Base64.h"

@@ -11,7 +11,7 @@
 
 namespace {
 
-// Part 4.1's percent-decoding rule written the simplest way, to check the word-at-a-time one.
+// The percent-decoding rule written the simplest way, to check the word-at-a-time one.
 std::string ReferenceUrlDecode(std::string_view s) {
     auto hex = [](char c) {
         return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');

@@ -92,7 +92,7 @@ TEST(Base64, GarbageIsSkippedAndNeverOverruns) {
 }
 
 TEST(Base64, PhotoTokenFields) {
-    // Part 3.4: a token decodes to "a|b|1388534400|c".
+    // A photo token decodes to "a|b|1388534400|c".
     std::string token = Base64Encode("a|b|1388534400|c");
     EXPECT_EQ(Base64Decode(token), "a|b|1388534400|c");
 }

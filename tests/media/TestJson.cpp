@@ -15,7 +15,7 @@ Json::Value Parse(const std::string& text) {
 
 } // namespace
 
-// ---- styled layout (Part 3.2) -------------------------------------------------------------
+// ---- styled layout -------------------------------------------------------------------------
 
 TEST(JsonStyled, NullRootIsNullAndLineFeed) {
     EXPECT_EQ(JsonStyled(Json::Value()), "null\n");

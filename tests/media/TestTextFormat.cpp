@@ -38,6 +38,6 @@ TEST(TextFormat, Clock) {
 }
 
 TEST(TextFormat, SpeedText) {
-    // Part 7.1: FormatSize of bytes per second followed by "/s".
+    // The backup speed text: FormatSize of bytes per second followed by "/s".
     EXPECT_EQ(FormatSize(2048 * 1024 + 1) + "/s", "2.00 MB/s");
 }

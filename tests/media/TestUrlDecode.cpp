@@ -27,7 +27,7 @@ TEST(UrlDecode, Cases) {
 }
 
 namespace {
-// The rule of Part 4.1 written the simplest way.
+// The percent-decoding rule written the simplest way.
 std::string Reference(const std::string& s) {
     auto hex = [](char c) { return std::isxdigit(static_cast<unsigned char>(c)) != 0; };
     std::string out;

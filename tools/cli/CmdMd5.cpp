@@ -1,4 +1,4 @@
-// vellumo-cli md5 FILE: prints the file's MD5 text (Part 4.1) and a line feed.
+// vellumo-cli md5 FILE: prints the file's MD5 text and a line feed.
 
 #include "media/CHMd5.h"
 #include "tools/cli/CliCommand.h"
