@@ -183,6 +183,8 @@ int CVellumoApp::RunService(const AppOptions& options) {
 
     sigset_t signals = ShutdownSignals();
     pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+    // A phone that drops its connection must not end the service.
+    signal(SIGPIPE, SIG_IGN);
 
     CSingleInstance instance;
     switch (instance.Acquire()) {
