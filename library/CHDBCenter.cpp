@@ -4,6 +4,7 @@
 #include "library/CHSqlTransaction.h"
 #include "media/JsonText.h"
 #include "net/CHWebServer.h"
+#include "pairing/MachineId.h"
 #include "platform/StoredPath.h"
 #include "shell/AccessPoints.h"
 #include "shell/CNotifyHub.h"
@@ -89,7 +90,7 @@ std::string CHDBCenter::GetMachineId() {
         std::lock_guard<std::mutex> guard(m_machineLock);
         source = m_machineId;
     }
-    return source ? source() : std::string();
+    return source ? source() : ::GetMachineId();
 }
 
 fs::path CHDBCenter::GetRootPath() const {

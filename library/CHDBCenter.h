@@ -58,7 +58,7 @@ public:
     void SetServicePort(int port);
     CHWebServer* GetWebServer();
     bool IsOpen() const;
-    // Where GetMachineId gets the PC identity from (the pairing code provides it).
+    // Where GetMachineId gets the PC identity from; by default the pairing code's identity.
     void SetMachineIdSource(std::function<std::string()> source);
 
     fs::path GetRootPath() const;
