@@ -419,7 +419,7 @@ int CHDBCenter::FindMissingFiles(std::vector<fs::path>& out) {
 int CHDBCenter::RemoveImageByPath(const fs::path& fullPath) {
     // Waits for a rename in progress: its files vanish from the old folder before the paths of
     // their records change.
-    std::lock_guard<std::mutex> repos(m_reposLock);
+    std::unique_lock<std::mutex> repos(m_reposLock);
     const std::string stored = FsToStoredPath(GetReposPath(), fullPath);
     if (stored.empty()) {
         return 0;
@@ -447,6 +447,7 @@ int CHDBCenter::RemoveImageByPath(const fs::path& fullPath) {
     if (fs::exists(fullPath, ec)) {
         DeleteToRecycleBin(fullPath);
     }
+    repos.unlock(); // observers may call back into the library
     if (devices.empty()) {
         NotifyDeviceStats("");
     }
@@ -457,7 +458,7 @@ int CHDBCenter::RemoveImageByPath(const fs::path& fullPath) {
 }
 
 int CHDBCenter::DeleteImage(Pid pid) {
-    std::lock_guard<std::mutex> repos(m_reposLock);
+    std::unique_lock<std::mutex> repos(m_reposLock);
     m_indexes.RemoveTrashMember(pid, true);
     ForgetVerifyEntries(pid);
     ImageRecord record;
@@ -486,6 +487,7 @@ int CHDBCenter::DeleteImage(Pid pid) {
     if (!full.empty()) {
         DeleteToRecycleBin(full);
     }
+    repos.unlock();
     if (devices.empty()) {
         NotifyDeviceStats("");
     }

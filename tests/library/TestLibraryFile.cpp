@@ -193,6 +193,29 @@ TEST_F(LibraryFile, LostTimeLineIsRebuiltFromTheRecords) {
     EXPECT_EQ(db->GetLastTimePid("2015/06/07"), second);
 }
 
+TEST_F(LibraryFile, CheckFindsMissingFilesDanglingLinksAndStrayTimeLineEntries) {
+    Pid pid;
+    {
+        auto db = Open();
+        pid = db->AddImage(MakePhoto("a.jpg", 1, "2013:05:01 08:30:00"), "", "localhost");
+        ASSERT_NE(pid, 0);
+        EXPECT_TRUE(db->CheckLibrary().empty());
+        fs::remove(db->GetImagePath(pid));
+    }
+    {
+        auto raw = OpenRaw(m_root / "Vellumo.cfg");
+        ASSERT_TRUE(raw->Exec("INSERT INTO devices(device, pid) VALUES('ghost', 99);"));
+        ASSERT_TRUE(raw->Exec("UPDATE config SET value = '{\"2013\":{\"05\":{\"01\":[" +
+                              std::to_string(pid) + ",98]}}}' WHERE key = 'timeCache';"));
+    }
+    auto db = Open();
+    auto problems = db->CheckLibrary();
+    ASSERT_EQ(problems.size(), 3u);
+    EXPECT_NE(problems[0].find("file missing"), std::string::npos);
+    EXPECT_NE(problems[1].find("'ghost'"), std::string::npos);
+    EXPECT_NE(problems[2].find("missing image 98"), std::string::npos);
+}
+
 TEST_F(LibraryFile, UnusableRootStillStartsTheService) {
     fs::path blocker = m_dir / "blocker";
     ASSERT_TRUE(WriteTestFile(blocker, "a file where a folder should be"));
