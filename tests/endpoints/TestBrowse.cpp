@@ -234,7 +234,9 @@ TEST(BrowseParts, PathParametersAndHeaderValues) {
     EXPECT_EQ(CHBrowseEndpoints::JoinAlbumPath("", "Trip"), "Trip");
     EXPECT_EQ(CHBrowseEndpoints::JoinAlbumPath("2014", "Trip"), "2014/Trip");
     EXPECT_EQ(CHBrowseEndpoints::JoinAlbumPath("2014/", "Trip"), "2014/Trip");
-    EXPECT_EQ(CHBrowseEndpoints::HeaderSafe("a\r\nb\tc\x7f\x01" "d.jpg"), "abcd.jpg");
+    EXPECT_EQ(CHBrowseEndpoints::HeaderSafe("a\r\nb\tc\x7f\x01"
+                                            "d.jpg"),
+              "abcd.jpg");
     EXPECT_EQ(CHBrowseEndpoints::ClampThumbSide(-5), 0);
     EXPECT_EQ(CHBrowseEndpoints::ClampThumbSide(4097), 4096);
     EXPECT_EQ(CHBrowseEndpoints::ClampThumbSide(32767), 32767);
