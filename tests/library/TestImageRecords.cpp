@@ -299,7 +299,12 @@ TEST_F(ImageRecords, DeleteMovesTheFileToTheTrashAndDropsItsTokens) {
     Pid pid = db->FindPidByMd5("tok");
     ASSERT_NE(pid, 0);
     fs::path stored = db->GetImagePath(pid);
+    std::string thumb;
+    EXPECT_TRUE(db->GetThumbnail(pid, 32, 32, thumb));
+    const fs::path store = m_root / "Thumb" / (std::to_string((pid & 31) + 1) + ".thumb");
+    EXPECT_EQ(Count(store, "SELECT count(*) FROM t32x32"), 1);
     EXPECT_EQ(db->DeleteImage(pid), 1);
+    EXPECT_EQ(Count(store, "SELECT count(*) FROM t32x32"), 0);
     EXPECT_EQ(db->DeleteImage(pid), 0);
     EXPECT_FALSE(fs::exists(stored));
     EXPECT_TRUE(fs::exists(m_dir / "xdg" / "Trash" / "files" / "del.jpg"));
