@@ -1,5 +1,6 @@
 #include "media/CHJpegDecoder.h"
 
+#include "media/CHJpegDcDecoder.h"
 #include "media/CHOrientation.h"
 
 #include <csetjmp>
@@ -158,6 +159,22 @@ bool CHJpegDecoder::Decode(std::string_view bytes, const DecodeRequest& request,
     job.request = &request;
     job.out = &out;
     job.orientation = request.wantOrientation ? CHOrientation::FromJpeg(bytes) : 1;
+    if (request.minScale) {
+        auto eighth = [&](int width, int height) {
+            return CHImageDecoder::SizeAllowed(width, height) &&
+                   ChooseScale(uint64_t(width), uint64_t(height),
+                               request.minScale(width, height, job.orientation)) == 1;
+        };
+        int width = 0;
+        int height = 0;
+        if (CHJpegDcDecoder::Decode(bytes, eighth, out.bitmap, width, height)) {
+            out.fullWidth = width;
+            out.fullHeight = height;
+            out.orientation = job.orientation;
+            return true;
+        }
+        out.bitmap.Release();
+    }
     if (!DecodeCore(&job)) {
         return false;
     }

@@ -91,6 +91,9 @@ INSTANTIATE_TEST_SUITE_P(Shapes, RenderQuality,
                          ::testing::Values(Case{1200, 900, 150, 150}, Case{900, 1200, 150, 150},
                                            Case{1000, 1000, 150, 150}, Case{1200, 900, 200, 120},
                                            Case{900, 1200, 200, 120}, Case{1000, 1000, 160, 240},
-                                           Case{1200, 900, -1, 160}));
+                                           Case{1200, 900, -1, 160},
+                                           // Decoded at 1/8 from the DC values alone.
+                                           Case{1200, 900, 100, 100}, Case{900, 1200, 120, 80},
+                                           Case{1600, 1200, -1, 140}));
 
 } // namespace

@@ -9,8 +9,11 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+
 #include <fstream>
 #include <iterator>
+#include <jpeglib.h>
 
 extern char** environ;
 
@@ -79,6 +82,54 @@ CHBitmap MakeSolidBitmap(int width, int height, uint32_t argb, int bitsPerPixel)
 std::string EncodeJpegAt(const CHBitmap& bitmap, int quality) {
     std::string out;
     CHJpegEncoder::Encode(bitmap, quality, out);
+    return out;
+}
+
+std::string EncodeJpegLayout(const CHBitmap& bitmap, const JpegLayout& layout) {
+    jpeg_compress_struct cinfo{};
+    jpeg_error_mgr err{};
+    cinfo.err = jpeg_std_error(&err);
+    jpeg_create_compress(&cinfo);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&cinfo, &buffer, &size);
+    cinfo.image_width = static_cast<JDIMENSION>(bitmap.Width());
+    cinfo.image_height = static_cast<JDIMENSION>(bitmap.Height());
+    cinfo.input_components = layout.grey ? 1 : 3;
+    cinfo.in_color_space = layout.grey ? JCS_GRAYSCALE : JCS_RGB;
+    jpeg_set_defaults(&cinfo);
+    jpeg_set_quality(&cinfo, layout.quality, TRUE);
+    if (!layout.grey) {
+        cinfo.comp_info[0].h_samp_factor = layout.lumaH;
+        cinfo.comp_info[0].v_samp_factor = layout.lumaV;
+    }
+    cinfo.restart_interval = static_cast<unsigned>(layout.restartInterval);
+    cinfo.optimize_coding = layout.optimize ? TRUE : FALSE;
+    if (layout.progressive) {
+        jpeg_simple_progression(&cinfo);
+    }
+    jpeg_start_compress(&cinfo, TRUE);
+    std::vector<unsigned char> row(static_cast<size_t>(bitmap.Width()) * 3);
+    while (cinfo.next_scanline < cinfo.image_height) {
+        const uint32_t* in = bitmap.Row(static_cast<int>(cinfo.next_scanline));
+        for (int x = 0; x < bitmap.Width(); ++x) {
+            uint32_t p = in[x];
+            if (layout.grey) {
+                row[size_t(x)] = static_cast<unsigned char>(
+                    (((p >> 16) & 0xFF) * 299 + ((p >> 8) & 0xFF) * 587 + (p & 0xFF) * 114) / 1000);
+            } else {
+                row[size_t(x) * 3] = static_cast<unsigned char>(p >> 16);
+                row[size_t(x) * 3 + 1] = static_cast<unsigned char>(p >> 8);
+                row[size_t(x) * 3 + 2] = static_cast<unsigned char>(p);
+            }
+        }
+        JSAMPROW rows[1] = {row.data()};
+        jpeg_write_scanlines(&cinfo, rows, 1);
+    }
+    jpeg_finish_compress(&cinfo);
+    std::string out(reinterpret_cast<const char*>(buffer), size);
+    jpeg_destroy_compress(&cinfo);
+    std::free(buffer);
     return out;
 }
 

@@ -18,6 +18,17 @@ CHBitmap MakePhotoBitmap(int width, int height, uint32_t seed = 1);
 CHBitmap MakeSolidBitmap(int width, int height, uint32_t argb, int bitsPerPixel = 24);
 // JPEG bytes of a bitmap at the given quality.
 std::string EncodeJpegAt(const CHBitmap& bitmap, int quality);
+// JPEG bytes written with libjpeg's own encoder and chosen structure.
+struct JpegLayout {
+    int quality = 90;
+    int lumaH = 2; // luma sampling factors (chroma is always 1 x 1)
+    int lumaV = 2;
+    int restartInterval = 0; // in MCUs
+    bool grey = false;
+    bool progressive = false;
+    bool optimize = false; // image-specific Huffman tables
+};
+std::string EncodeJpegLayout(const CHBitmap& bitmap, const JpegLayout& layout);
 // The JPEG with an EXIF block carrying only the orientation, right after the start marker.
 std::string WithOrientation(const std::string& jpeg, int orientation);
 
