@@ -10,6 +10,7 @@
 #include "shell/CNotifyHub.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -51,7 +52,11 @@ CHDBCenter::CHDBCenter()
 CHDBCenter::~CHDBCenter() {
     // Every worker is stopped and joined while the tables and the connection still exist; the
     // indexes are saved last, after the final import.
-    m_stopping = true;
+    {
+        std::lock_guard<std::mutex> guard(m_openLock);
+        m_stopping = true;
+    }
+    m_opened.notify_all();
     StopService();
     m_renamer.Stop();
     m_imports.Stop();
@@ -333,8 +338,18 @@ int CHDBCenter::OpenLibrary(const fs::path& root) {
             LoadTables();
         }
     }
+    { std::lock_guard<std::mutex> guard(m_openLock); }
+    m_opened.notify_all();
     StartService();
     return 1;
+}
+
+bool CHDBCenter::WaitUntilOpen() {
+    // Bounded: a root that cannot be opened must not hold the queue for ever.
+    std::unique_lock<std::mutex> lock(m_openLock);
+    m_opened.wait_for(lock, std::chrono::seconds(30),
+                      [this] { return m_stopping || m_db->IsOpen(); });
+    return !m_stopping && m_db->IsOpen();
 }
 
 int CHDBCenter::CloseLibrary() {

@@ -17,6 +17,7 @@
 #include <json/value.h>
 
 #include <atomic>
+#include <condition_variable>
 #include <functional>
 #include <map>
 #include <memory>
@@ -190,6 +191,11 @@ private:
 
     std::mutex m_machineLock;
     std::function<std::string()> m_machineId;
+
+    // Queued work waits here while the library is closed for a root move.
+    bool WaitUntilOpen();
+    std::mutex m_openLock;
+    std::condition_variable m_opened;
 
     int m_servicePort = -2; // -2: the default port
     std::unique_ptr<CHWebServer> m_server;

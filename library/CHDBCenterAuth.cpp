@@ -180,6 +180,9 @@ int CHDBCenter::ShowLastImport(const std::string& key) {
 // Renames
 
 void CHDBCenter::RenameDevice(const CHDeviceRenamer::Job& job) {
+    if (!WaitUntilOpen()) {
+        return;
+    }
     std::lock_guard<std::mutex> repos(m_reposLock);
     if (!IsOpen()) {
         return;

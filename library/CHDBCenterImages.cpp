@@ -112,6 +112,11 @@ Pid CHDBCenter::AddImage(const fs::path& source, const std::string& md5,
 }
 
 Pid CHDBCenter::StoreQueued(const CHImportQueue::Job& job) {
+    // An upload that arrives while the storage root moves is stored once the library is open
+    // again, not dropped.
+    if (!WaitUntilOpen()) {
+        return 0;
+    }
     Pid pid = StoreImage(job.file, job.md5, job.size, job.deviceKey);
     if (pid != 0 && !job.token.empty()) {
         {

@@ -236,6 +236,22 @@ TEST_F(ImageRecords, QueuedImportsReportProgressAndRememberTokens) {
     EXPECT_EQ(all.size(), 2u);
 }
 
+TEST_F(ImageRecords, UploadsQueuedWhileTheRootMovesAreStoredAfterwards) {
+    auto db = Open();
+    db->SetAuth("phone", 1, "Phone");
+    ASSERT_EQ(db->CloseLibrary(), 1);
+    db->QueueImport(MakePhoto("during.jpg", 1), "phone", nullptr, 0, "during");
+    EXPECT_FALSE(db->WaitIdle(300));
+    ASSERT_EQ(db->OpenLibrary(m_root), 1);
+    ASSERT_TRUE(db->WaitIdle(20000));
+    Pid pid = db->FindPidByMd5("during");
+    ASSERT_NE(pid, 0);
+    EXPECT_EQ(db->GetImagePath(pid), Repos() / "Phone" / "during.jpg");
+    // Closed at destruction: the waiting worker gives up at once.
+    db->CloseLibrary();
+    db->QueueImport(MakePhoto("late.jpg", 2), "phone", nullptr, 0, "late");
+}
+
 TEST_F(ImageRecords, DevicesJsonListsAuthorisedDevicesAndThePc) {
     auto db = Open();
     Json::Value empty;
