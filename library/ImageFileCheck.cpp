@@ -1,5 +1,6 @@
 #include "library/ImageFileCheck.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -50,12 +51,36 @@ bool HasEndMarkerFrom(FILE* file, int64_t offset, int64_t size) {
     return false;
 }
 
+// Offset of the next 0xFF byte at or after offset; -1 when there is none.
+int64_t NextFF(FILE* file, int64_t offset, int64_t size) {
+    unsigned char chunk[4096];
+    while (offset < size) {
+        size_t want = static_cast<size_t>(std::min<int64_t>(sizeof chunk, size - offset));
+        if (!ReadAt(file, offset, chunk, want)) {
+            return -1;
+        }
+        if (const void* ff = std::memchr(chunk, 0xFF, want)) {
+            return offset + (static_cast<const unsigned char*>(ff) - chunk);
+        }
+        offset += static_cast<int64_t>(want);
+    }
+    return -1;
+}
+
 bool IsCompleteJpeg(FILE* file, int64_t size) {
     int64_t at = 2; // after SOI
     for (;;) {
         unsigned char marker[2];
-        if (!ReadAt(file, at, marker, 2) || marker[0] != 0xFF) {
+        if (!ReadAt(file, at, marker, 2)) {
             return false;
+        }
+        if (marker[0] != 0xFF) {
+            // Stray bytes between segments: decoders skip them, and so does this walk.
+            at = NextFF(file, at, size);
+            if (at < 0) {
+                return false;
+            }
+            continue;
         }
         if (marker[1] == 0xFF) { // fill byte
             ++at;

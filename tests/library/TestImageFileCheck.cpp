@@ -20,6 +20,10 @@ TEST(ImageFileCheck, WholeJpegsPassCutOnesFail) {
     // Data after the end of the image (phones append videos or trailers) is fine.
     ASSERT_TRUE(WriteTestFile(dir / "trailer.jpg", jpeg + std::string(5000, '\x5A')));
     EXPECT_TRUE(IsCompleteImageFile(dir / "trailer.jpg"));
+    // Stray bytes between segments are skipped as decoders do.
+    ASSERT_TRUE(WriteTestFile(dir / "padded.jpg",
+                              jpeg.substr(0, 2) + std::string(7, '\0') + jpeg.substr(2)));
+    EXPECT_TRUE(IsCompleteImageFile(dir / "padded.jpg"));
     for (size_t cut : {size_t{3}, size_t{40}, jpeg.size() / 2, jpeg.size() - 2}) {
         ASSERT_TRUE(WriteTestFile(dir / "cut.jpg", jpeg.substr(0, cut)));
         EXPECT_FALSE(IsCompleteImageFile(dir / "cut.jpg")) << cut;
