@@ -10,7 +10,7 @@
 namespace {
 
 constexpr int kLookBits = 9;  // code look-up for DC symbols and rare AC codes
-constexpr int kSkipBits = 12; // AC code plus extra bits in one look-up
+constexpr int kSkipBits = 14; // AC code plus extra bits in one look-up
 constexpr uint16_t kEndOfBlock = 64;
 // Several short AC symbols in one look-up: total bits (low 4), summed advance (next 7 bits) and
 // whether the last of them ends the block.
@@ -91,11 +91,15 @@ struct HuffTable {
                 if (e == 0 || used + length > kSkipBits) {
                     break;
                 }
-                used += length;
                 if ((e >> 5) == kEndOfBlock) {
+                    used += length;
                     ends = true;
                     break;
                 }
+                if (advance + (e >> 5) >= 64) {
+                    break; // past any block end; also keeps the sum within its 7 bits
+                }
+                used += length;
                 advance += e >> 5;
             }
             if (used > 0) {
@@ -533,10 +537,9 @@ bool CHJpegDcDecoder::Decode(std::string_view jpeg, const std::function<bool(int
             const float Y = value[0];
             const float cb = value[1] - 128.0f;
             const float cr = value[2] - 128.0f;
-            const uint32_t r = Clamp(static_cast<int>(std::lround(Y + 1.402f * cr)));
-            const uint32_t g =
-                Clamp(static_cast<int>(std::lround(Y - 0.344136f * cb - 0.714136f * cr)));
-            const uint32_t b = Clamp(static_cast<int>(std::lround(Y + 1.772f * cb)));
+            const uint32_t r = Clamp(static_cast<int>(Y + 1.402f * cr + 0.5f));
+            const uint32_t g = Clamp(static_cast<int>(Y - 0.344136f * cb - 0.714136f * cr + 0.5f));
+            const uint32_t b = Clamp(static_cast<int>(Y + 1.772f * cb + 0.5f));
             row[x] = 0xFF000000u | r << 16 | g << 8 | b;
         }
     }
