@@ -48,6 +48,24 @@ std::string StoredFileName(const fs::path& source) {
     return name;
 }
 
+// Members of the caller's document, replaced when they have another type (jsoncpp throws on
+// member access to a non-object and on append to a non-array).
+Json::Value& ObjectMember(Json::Value& object, const std::string& name) {
+    Json::Value& member = object[name];
+    if (!member.isObject()) {
+        member = Json::Value(Json::objectValue);
+    }
+    return member;
+}
+
+Json::Value& ArrayMember(Json::Value& object, const char* name) {
+    Json::Value& member = object[name];
+    if (!member.isArray()) {
+        member = Json::Value(Json::arrayValue);
+    }
+    return member;
+}
+
 } // namespace
 
 std::string CHDBCenter::GetDeviceFolder(const std::string& key) {
@@ -381,19 +399,19 @@ int CHDBCenter::GetDevicesJson(Json::Value& out) {
             if (key == kLocalKey || entry == m_auth.end()) {
                 continue;
             }
-            Json::Value& device = out[key];
+            Json::Value& device = ObjectMember(out, key);
             device["name"] = Base64Encode(entry->second.name);
             for (Pid pid : pids) {
-                device["imgs"].append(Json::Int64(pid));
+                ArrayMember(device, "imgs").append(Json::Int64(pid));
             }
         }
     }
-    Json::Value& local = out[kLocalKey];
+    Json::Value& local = ObjectMember(out, kLocalKey);
     local["name"] = Base64Encode("电脑相册");
     auto it = m_devices.find(kLocalKey);
     if (it != m_devices.end()) {
         for (Pid pid : it->second) {
-            local["imgs"].append(Json::Int64(pid));
+            ArrayMember(local, "imgs").append(Json::Int64(pid));
         }
     }
     return 1;
