@@ -30,15 +30,14 @@
 
 class CHWebServer;
 
-// One photo in memory. exif stays null until first asked for (loading 100 000 of them at open
-// would cost seconds and hundreds of megabytes).
+// One photo in memory. Its EXIF object stays in the library file and is read when asked for:
+// holding 100 000 of them would cost seconds at open and hundreds of megabytes.
 struct ImageRecord {
     Pid pid = 0;
     int64_t time = 0;
     std::string md5;
     std::string path; // stored form: "\device\IMG_0001.JPG", relative to the repository
     std::string source;
-    Json::Value exif;
 };
 
 class CHDBCenter final : public IDBCenter {
@@ -153,7 +152,7 @@ private:
     void StopService();
     void Notify(int code, std::shared_ptr<const void> data);
     void NotifyDeviceStats(const std::string& key);
-    // A copy of the record without its exif; false for a pid not in the library.
+    // A copy of the record; false for a pid not in the library.
     bool FindRecord(Pid pid, ImageRecord& out);
     // Drops the record from the tables in memory; returns the devices it was linked to.
     std::vector<std::string> ForgetRecord(Pid pid);

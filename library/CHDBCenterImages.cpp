@@ -78,11 +78,7 @@ bool CHDBCenter::FindRecord(Pid pid, ImageRecord& out) {
     if (it == m_records.end()) {
         return false;
     }
-    out.pid = it->second.pid;
-    out.time = it->second.time;
-    out.md5 = it->second.md5;
-    out.path = it->second.path;
-    out.source = it->second.source;
+    out = it->second;
     return true;
 }
 
@@ -238,7 +234,6 @@ Pid CHDBCenter::StoreImage(const fs::path& source, const std::string& md5, int64
         record.md5 = md5;
         record.path = stored;
         record.source = deviceKey;
-        record.exif = std::move(exif);
         m_byMd5.emplace(record.md5, pid);
         if (!deviceKey.empty()) {
             m_devices[deviceKey].insert(pid);
@@ -340,12 +335,8 @@ fs::path CHDBCenter::GetImagePath(Pid pid) {
 Json::Value CHDBCenter::GetExif(Pid pid) {
     {
         std::lock_guard<std::mutex> guard(m_imageLock);
-        auto it = m_records.find(pid);
-        if (it == m_records.end()) {
+        if (m_records.count(pid) == 0) {
             return Json::Value();
-        }
-        if (!it->second.exif.isNull()) {
-            return it->second.exif;
         }
     }
     Json::Value exif;
@@ -354,15 +345,7 @@ Json::Value CHDBCenter::GetExif(Pid pid) {
             exif = Json::Value();
         }
     }
-    std::lock_guard<std::mutex> guard(m_imageLock);
-    auto it = m_records.find(pid);
-    if (it == m_records.end()) {
-        return Json::Value();
-    }
-    if (it->second.exif.isNull()) {
-        it->second.exif = exif;
-    }
-    return it->second.exif;
+    return exif;
 }
 
 int64_t CHDBCenter::GetTakenTime(Pid pid) {
