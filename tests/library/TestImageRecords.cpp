@@ -4,6 +4,7 @@
 #include "tests/library/LibraryTestUtil.h"
 
 #include <atomic>
+#include <chrono>
 
 namespace {
 
@@ -75,6 +76,20 @@ TEST_F(ImageRecords, StoresByDeviceFolderDateFolderAndLocalCopy) {
     ASSERT_TRUE(rows && rows->Next());
     EXPECT_EQ(rows->GetText(0), "\\Pixel 51\\IMG_0001.JPG");
     EXPECT_EQ(rows->GetText(1).back(), '\n');
+}
+
+TEST_F(ImageRecords, PhotoWithoutDateIsFiledByItsFileTime) {
+    auto db = Open();
+    fs::path photo = MakePhoto("nodate.jpg", 9);
+    // 2014-01-01 00:00:00 UTC, as the upload handler sets it from the phone's token.
+    const auto when = std::chrono::file_clock::from_sys(
+        std::chrono::sys_seconds(std::chrono::seconds(1388534400)));
+    fs::last_write_time(photo, when);
+    Pid pid = db->AddImage(photo, "", "");
+    ASSERT_NE(pid, 0);
+    EXPECT_EQ(db->GetTakenTime(pid), 1388534400);
+    EXPECT_EQ(db->GetImagePath(pid), Repos() / "local" / "2014-01-01" / "nodate.jpg");
+    EXPECT_EQ(db->GetLastTimePid("2014/01/01"), pid);
 }
 
 TEST_F(ImageRecords, SamePhotoFromTwoPhonesIsOneFileOneRowTwoLinks) {
