@@ -12,6 +12,7 @@
 #include <map>
 #include <mutex>
 #include <set>
+#include <thread>
 
 namespace {
 
