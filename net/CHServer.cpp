@@ -2,6 +2,7 @@
 
 #include "net/HttpFramer.h"
 #include "platform/Dialogs.h"
+#include "platform/ServicePort.h"
 
 #include <asio.hpp>
 
@@ -114,18 +115,7 @@ CHServer::~CHServer() {
 }
 
 int CHServer::DefaultPort() {
-    const char* text = std::getenv("VELLUMO_PORT");
-    if (text == nullptr || *text == '\0') {
-        return kDefaultPort;
-    }
-    long value = 0;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9' || value > 65535) {
-            return kDefaultPort;
-        }
-        value = value * 10 + (*p - '0');
-    }
-    return (value >= 1 && value <= 65535) ? static_cast<int>(value) : kDefaultPort;
+    return ServicePort();
 }
 
 int CHServer::OnRequest(std::string, std::string, const std::string&, std::string& response) {

@@ -3,6 +3,8 @@
 // connection, hands it to OnRequest on a worker thread, sends the answer in one piece and
 // closes. Connections silent for more than five seconds are closed by a reaper.
 
+#include "platform/ServicePort.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -16,7 +18,7 @@
 
 class CHServer {
 public:
-    static constexpr int kDefaultPort = 6639;
+    static constexpr int kDefaultPort = kDefaultServicePort;
     static constexpr int kBacklog = 100;
     static constexpr int kPostedAccepts = 2000;
     static constexpr size_t kReceiveBufferSize = 4096;

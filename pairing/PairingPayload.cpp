@@ -5,6 +5,7 @@
 #include "media/TextCodec.h"
 #include "pairing/LocalAddress.h"
 #include "pairing/MachineId.h"
+#include "platform/ServicePort.h"
 #include "shell/AccessPoints.h"
 
 #include <unistd.h>
@@ -12,25 +13,8 @@
 #include <cstdio>
 #include <cstdlib>
 
-namespace {
-
-constexpr int kDefaultPort = 6639;
-
-} // namespace
-
 int PairingPort() {
-    const char* text = std::getenv("VELLUMO_PORT");
-    if (text == nullptr || *text == '\0') {
-        return kDefaultPort;
-    }
-    long value = 0;
-    for (const char* p = text; *p != '\0'; ++p) {
-        if (*p < '0' || *p > '9' || value > 65535) {
-            return kDefaultPort;
-        }
-        value = value * 10 + (*p - '0');
-    }
-    return value >= 1 && value <= 65535 ? static_cast<int>(value) : kDefaultPort;
+    return ServicePort();
 }
 
 std::string GetHostNameText() {
