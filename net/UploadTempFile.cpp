@@ -2,12 +2,14 @@
 
 #include "media/Ids.h"
 #include "media/TextCodec.h"
-#include "platform/FileSystem.h"
 #include "platform/Folders.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
 #include <cinttypes>
 #include <cstdio>
 #include <system_error>
@@ -20,6 +22,7 @@ constexpr size_t kFolderNameLength = 16;
 constexpr size_t kMaxNameBytes = 200;
 constexpr size_t kMaxExtensionBytes = 16;
 constexpr int kCreateAttempts = 8;
+constexpr size_t kWriteChunk = size_t{1} << 20;
 
 // Cuts UTF-8 text to at most `bytes` bytes without splitting a character.
 std::string CutUtf8(std::string_view text, size_t bytes) {
@@ -117,7 +120,27 @@ UploadTempFile::~UploadTempFile() {
 }
 
 bool UploadTempFile::Write(std::string_view bytes) {
-    return Ok() && WriteWholeFile(m_file, bytes);
+    if (!Ok()) {
+        return false;
+    }
+    int fd = ::open(m_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        return false;
+    }
+    // Pieces of a mebibyte: one multi-megabyte write makes the kernel look for large page-cache
+    // folios, which costs several times the copy itself once memory is fragmented.
+    bool ok = true;
+    while (ok && !bytes.empty()) {
+        ssize_t written = ::write(fd, bytes.data(), std::min(bytes.size(), kWriteChunk));
+        if (written < 0 && errno == EINTR) {
+            continue;
+        }
+        ok = written > 0;
+        if (ok) {
+            bytes.remove_prefix(static_cast<size_t>(written));
+        }
+    }
+    return ::close(fd) == 0 && ok;
 }
 
 bool UploadTempFile::SetTimes(int64_t seconds) {

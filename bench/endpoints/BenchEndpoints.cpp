@@ -16,16 +16,18 @@
 #include "net/CHWebServer.h"
 #include "net/PhoneEndpoints.h"
 #include "platform/Dialogs.h"
-#include "platform/FileSystem.h"
 #include "shell/AccessPoints.h"
 #include "shell/CNotifyHub.h"
 #include "shell/IMainWnd.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <jpeglib.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/sendfile.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -95,12 +97,6 @@ bool WriteFile(const fs::path& file, const std::string& bytes) {
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return static_cast<bool>(out.flush());
-}
-
-std::string ReadFile(const fs::path& file) {
-    std::string bytes;
-    ReadWholeFile(file, bytes);
-    return bytes;
 }
 
 int GenPhotos(const fs::path& dir, int count, int64_t minBytes, int64_t maxBytes) {
@@ -195,8 +191,10 @@ struct Service {
     }
 };
 
-// One request per connection, as the phone sends them; the answer's body.
-bool Exchange(int port, const std::string& head, const std::string& body, std::string& answer) {
+// One request per connection, as the phone sends them; the answer's body. The body is the text
+// given, or the file given (sent by the kernel: the phone's own work is not the PC's).
+bool Exchange(int port, const std::string& head, const std::string& body, const fs::path& file,
+              std::string& answer) {
     answer.clear();
     int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0) {
@@ -225,6 +223,19 @@ bool Exchange(int port, const std::string& head, const std::string& body, std::s
             sent += ok ? static_cast<size_t>(n) : 0;
         }
     }
+    if (ok && !file.empty()) {
+        int in = ::open(file.c_str(), O_RDONLY);
+        struct stat info {};
+        ok = in >= 0 && ::fstat(in, &info) == 0;
+        off_t offset = 0;
+        while (ok && offset < info.st_size) {
+            ssize_t n = ::sendfile(fd, in, &offset, static_cast<size_t>(info.st_size - offset));
+            ok = n > 0;
+        }
+        if (in >= 0) {
+            ::close(in);
+        }
+    }
     std::string raw;
     char buffer[65536];
     for (ssize_t n; ok && (n = ::recv(fd, buffer, sizeof buffer, 0)) > 0;) {
@@ -240,14 +251,22 @@ bool Exchange(int port, const std::string& head, const std::string& body, std::s
 }
 
 bool Get(int port, const std::string& target, std::string& answer) {
-    return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: pc\r\n\r\n", "", answer);
+    return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: pc\r\n\r\n", "", {}, answer);
 }
 
 bool Post(int port, const std::string& target, const std::string& body, std::string& answer) {
     return Exchange(port,
                     "POST " + target + " HTTP/1.1\r\nHost: pc\r\nContent-Length: " +
                         std::to_string(body.size()) + "\r\n\r\n",
-                    body, answer);
+                    body, {}, answer);
+}
+
+bool PostFile(int port, const std::string& target, const fs::path& file, int64_t size,
+              std::string& answer) {
+    return Exchange(port,
+                    "POST " + target + " HTTP/1.1\r\nHost: pc\r\nContent-Length: " +
+                        std::to_string(size) + "\r\n\r\n",
+                    "", file, answer);
 }
 
 bool Pair(Service& service, const std::string& key) {
@@ -281,17 +300,17 @@ int Upload(const fs::path& src, const fs::path& work, int parallel) {
     for (int p = 0; p < parallel; ++p) {
         phones.emplace_back([&] {
             for (size_t i; (i = next++) < files.size();) {
-                // The phone reads its photo and sends it; the counters are the app's.
-                const std::string photo = ReadFile(files[i]);
-                bytes += static_cast<int64_t>(photo.size());
+                // One photo per request with the app's counters.
+                const int64_t size = static_cast<int64_t>(fs::file_size(files[i]));
+                bytes += size;
                 const std::string token = "tok-" + std::to_string(i);
                 std::string answer;
-                if (!Post(service.port,
-                          "/import?key=" + std::string(kDevice) +
-                              "&name=" + files[i].filename().string() + "&vmd5=" + token +
-                              "&cur=" + std::to_string(i + 1) +
-                              "&total=" + std::to_string(files.size()) + "&speed=5000&time=10",
-                          photo, answer) ||
+                if (!PostFile(service.port,
+                              "/import?key=" + std::string(kDevice) +
+                                  "&name=" + files[i].filename().string() + "&vmd5=" + token +
+                                  "&cur=" + std::to_string(i + 1) +
+                                  "&total=" + std::to_string(files.size()) + "&speed=5000&time=10",
+                              files[i], size, answer) ||
                     answer.find("\"ok\"") == std::string::npos) {
                     ++failures;
                 }

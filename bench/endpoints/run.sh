@@ -31,8 +31,10 @@ now() { date +%s.%N; }
 
 # 1. Uploads. The baseline copies the files into an empty folder, then digests the copies.
 mib=$(du -sm --apparent-size "$photos" | awk '{ print $1 }')
+# Each timed phase starts with no write-back pending from the one before.
 baseline() {
     rm -rf "$work/cp" && mkdir "$work/cp"
+    sync
     s=$(now)
     cp "$photos"/* "$work/cp"/ && md5sum "$work/cp"/* >/dev/null
     e=$(now)
@@ -40,6 +42,7 @@ baseline() {
     awk -v s="$s" -v e="$e" 'BEGIN { print e - s }'
 }
 upload() {
+    sync
     "$bin" upload "$photos" "$work/up" "$1" >"$work/up.txt" || { cat "$work/up.txt" >&2; return 1; }
     rm -rf "$work/up"
     awk '{ for (i = 1; i <= NF; i++) if ($i == "seconds") print $(i + 1) }' "$work/up.txt"
