@@ -239,20 +239,34 @@ bool CHBitmap::RenderFitted(const CHBitmap& image, int fullWidth, int fullHeight
 
 bool CHBitmap::Draw(CHBitmap& target, int dx, int dy, int dw, int dh, int sx, int sy, int sw,
                     int sh) const {
-    if (IsEmpty() || target.IsEmpty() || dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0 ||
-        &target == this) {
+    if (target.IsEmpty() || &target == this) {
         return false;
     }
+    CHPixelTarget view{target.Bits(), target.Width(), target.Height(), target.Stride(),
+                       target.BitsPerPixel() == 32};
+    return Draw(view, dx, dy, dw, dh, sx, sy, sw, sh);
+}
+
+bool CHBitmap::Draw(const CHPixelTarget& target, int dx, int dy, int dw, int dh, int sx, int sy,
+                    int sw, int sh) const {
+    if (IsEmpty() || target.pixels == nullptr || target.width <= 0 || target.height <= 0 ||
+        target.stride < size_t(target.width) * 4 || dw <= 0 || dh <= 0 || sw <= 0 || sh <= 0) {
+        return false;
+    }
+    auto targetRow = [&target](int64_t y) {
+        return reinterpret_cast<uint32_t*>(reinterpret_cast<char*>(target.pixels) +
+                                           target.stride * size_t(y));
+    };
     // The part of the destination rectangle inside the target.
     const int64_t x0 = std::max<int64_t>(dx, 0);
     const int64_t y0 = std::max<int64_t>(dy, 0);
-    const int64_t x1 = std::min<int64_t>(int64_t{dx} + dw, target.Width());
-    const int64_t y1 = std::min<int64_t>(int64_t{dy} + dh, target.Height());
+    const int64_t x1 = std::min<int64_t>(int64_t{dx} + dw, target.width);
+    const int64_t y1 = std::min<int64_t>(int64_t{dy} + dh, target.height);
     if (x0 >= x1 || y0 >= y1) {
         return true;
     }
     const bool sourceAlpha = m_bitsPerPixel == 32;
-    const bool targetOpaque = target.BitsPerPixel() != 32;
+    const bool targetOpaque = !target.hasAlpha;
     auto put = [&](uint32_t& d, uint32_t s) {
         if (!sourceAlpha) {
             d = s | 0xFF000000u;
@@ -267,7 +281,7 @@ bool CHBitmap::Draw(CHBitmap& target, int dx, int dy, int dw, int dh, int sx, in
                 continue;
             }
             const uint32_t* in = Row(static_cast<int>(srcY));
-            uint32_t* out = target.Row(static_cast<int>(y));
+            uint32_t* out = targetRow(y);
             for (int64_t x = x0; x < x1; ++x) {
                 int64_t srcX = sx + (x - dx);
                 if (srcX >= 0 && srcX < m_width) {
@@ -285,7 +299,7 @@ bool CHBitmap::Draw(CHBitmap& target, int dx, int dy, int dw, int dh, int sx, in
     }
     for (int64_t y = y0; y < y1; ++y) {
         const uint32_t* in = scaled.Row(static_cast<int>(y - y0));
-        uint32_t* out = target.Row(static_cast<int>(y));
+        uint32_t* out = targetRow(y);
         for (int64_t x = x0; x < x1; ++x) {
             put(out[x], in[x - x0]);
         }

@@ -42,6 +42,15 @@ struct CHRegionRects {
     std::vector<CHRect> rects;
 };
 
+// Pixels owned by someone else in CHBitmap's layout (a cairo image surface, a window buffer).
+struct CHPixelTarget {
+    uint32_t* pixels = nullptr;
+    int width = 0;
+    int height = 0;
+    size_t stride = 0;    // bytes from one row to the next
+    bool hasAlpha = true; // false: RGB24, the top byte is ignored and kept opaque
+};
+
 class CHBitmap {
 public:
     CHBitmap() = default;
@@ -72,6 +81,8 @@ public:
     // Draws the source rectangle into the destination rectangle of target (scaled with an
     // area filter when the sizes differ; source-over when this bitmap has 32 bits).
     bool Draw(CHBitmap& target, int dx, int dy, int dw, int dh, int sx, int sy, int sw,
+              int sh) const;
+    bool Draw(const CHPixelTarget& target, int dx, int dy, int dw, int dh, int sx, int sy, int sw,
               int sh) const;
     // Encoder by extension (case-insensitive): .png, .jpg/.jpeg (quality 100), .gif,
     // .tif/.tiff, anything else BMP.

@@ -81,6 +81,19 @@ TEST(Bitmap, DrawBlendsAndClips) {
     ASSERT_TRUE(green.Draw(target, 2, 2, 6, 6, 0, 0, 2, 2));
     EXPECT_EQ(target.Pixel(7, 7), 0xFF00FF00u);
     EXPECT_EQ(target.Pixel(8, 8), 0xFF0000FFu);
+    // Into pixels owned elsewhere, with padded rows: the padding stays untouched.
+    std::vector<uint32_t> surface(4 * 6, 0xFF0000FFu); // 3 x 4 pixels, rows of 6 words
+    CHPixelTarget view{surface.data(), 3, 4, 6 * 4, true};
+    ASSERT_TRUE(glass.Draw(view, 1, 1, 4, 4, 0, 0, 4, 4));
+    ASSERT_TRUE(green.Draw(view, 0, 0, 1, 1, 0, 0, 1, 1));
+    EXPECT_EQ(surface[0], 0xFF00FF00u);
+    EXPECT_EQ(surface[1], 0xFF0000FFu);
+    EXPECT_EQ(surface[6 + 1], 0xFF80007Fu);
+    EXPECT_EQ(surface[6 + 2], 0xFF80007Fu);
+    EXPECT_EQ(surface[6 + 3], 0xFF0000FFu); // padding
+    EXPECT_EQ(surface[6 * 3 + 4], 0xFF0000FFu);
+    CHPixelTarget narrow{surface.data(), 3, 4, 8, true};
+    EXPECT_FALSE(green.Draw(narrow, 0, 0, 1, 1, 0, 0, 1, 1));
     // Empty bitmaps draw nothing.
     CHBitmap empty;
     EXPECT_FALSE(empty.Draw(target, 0, 0, 1, 1, 0, 0, 1, 1));
