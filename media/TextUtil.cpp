@@ -80,3 +80,12 @@ std::string TrimBlanks(std::string_view text) {
     }
     return std::string(Strip(Strip(text, ' '), '\t'));
 }
+
+std::string TrimSpaces(std::string_view text) {
+    size_t first = text.find_first_not_of(' ');
+    if (first == std::string_view::npos) {
+        return {};
+    }
+    size_t last = text.find_last_not_of(' ');
+    return std::string(text.substr(first, last - first + 1));
+}

@@ -15,3 +15,5 @@ std::vector<std::string> SplitText(std::string_view text, std::string_view delim
 std::vector<std::string> SplitTextBar(std::string_view text);
 // Strips leading/trailing spaces, then leading/trailing tabs.
 std::string TrimBlanks(std::string_view text);
+// Strips leading and trailing spaces only.
+std::string TrimSpaces(std::string_view text);

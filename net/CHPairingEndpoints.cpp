@@ -4,6 +4,7 @@
 #include "media/Base64.h"
 #include "media/JsonText.h"
 #include "media/TextCodec.h"
+#include "media/TextUtil.h"
 #include "net/QueryNumbers.h"
 #include "pairing/MachineId.h"
 #include "shell/AccessPoints.h"
@@ -13,15 +14,6 @@
 #include <cstdint>
 
 namespace {
-
-std::string TrimSpaces(std::string_view text) {
-    size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    size_t last = text.find_last_not_of(' ');
-    return std::string(text.substr(first, last - first + 1));
-}
 
 // Simple case folding of basic Latin, Latin-1, Greek and Cyrillic capitals.
 char16_t FoldCase(char16_t c) {

@@ -14,15 +14,6 @@ namespace {
 constexpr char kLoopbackPeer[] = "127.0.0.1";
 constexpr char kAuthRoute[] = "/auth";
 
-std::string TrimSpaces(std::string_view text) {
-    size_t first = text.find_first_not_of(' ');
-    if (first == std::string_view::npos) {
-        return {};
-    }
-    size_t last = text.find_last_not_of(' ');
-    return std::string(text.substr(first, last - first + 1));
-}
-
 void LowerAscii(std::string& text) {
     for (char& c : text) {
         if (c >= 'A' && c <= 'Z') {
