@@ -7,7 +7,7 @@ build="cmake ninja-build make clang libclang-rt-14-dev pkg-config libjsoncpp-dev
  libtiff-dev"
 test="libgtest-dev libgmock-dev imagemagick libimage-exiftool-perl zbar-tools
  golang-github-rwcarlsen-goexif-dev desktop-file-utils procps"
-bench="libbenchmark-dev libvips-tools nginx-light wrk openssl hyperfine"
+bench="libbenchmark-dev libvips-tools nginx-light wrk openssl hyperfine time"
 
 case "$1" in
     build) want="$build" ;;
