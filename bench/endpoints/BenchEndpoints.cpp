@@ -20,6 +20,8 @@
 #include "shell/CNotifyHub.h"
 #include "shell/IMainWnd.h"
 
+#include "tests/support/TestImages.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <jpeglib.h>
@@ -63,34 +65,13 @@ double Median(std::vector<double> values) {
 // Photos
 
 std::string NoiseJpeg(int width, int height, uint32_t seed) {
-    jpeg_compress_struct cinfo{};
-    jpeg_error_mgr jerr{};
-    cinfo.err = jpeg_std_error(&jerr);
-    jpeg_create_compress(&cinfo);
-    unsigned char* buffer = nullptr;
-    unsigned long size = 0;
-    jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(width);
-    cinfo.image_height = static_cast<JDIMENSION>(height);
-    cinfo.input_components = 3;
-    cinfo.in_color_space = JCS_RGB;
-    jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, 92, TRUE);
-    jpeg_start_compress(&cinfo, TRUE);
-    std::mt19937 random(seed);
-    std::vector<JSAMPLE> row(static_cast<size_t>(width) * 3);
-    while (cinfo.next_scanline < cinfo.image_height) {
-        for (auto& sample : row) {
-            sample = static_cast<JSAMPLE>(random());
-        }
-        JSAMPROW rows[1] = {row.data()};
-        jpeg_write_scanlines(&cinfo, rows, 1);
-    }
-    jpeg_finish_compress(&cinfo);
-    std::string bytes(reinterpret_cast<const char*>(buffer), size);
-    jpeg_destroy_compress(&cinfo);
-    std::free(buffer);
-    return bytes;
+    TestJpegSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.seed = seed;
+    spec.quality = 92;
+    spec.noise = true;
+    return MakeTestJpeg(spec);
 }
 
 bool WriteFile(const fs::path& file, const std::string& bytes) {
