@@ -18,7 +18,7 @@
 #include "platform/Dialogs.h"
 #include "shell/AccessPoints.h"
 #include "shell/CNotifyHub.h"
-#include "shell/IMainWnd.h"
+#include "tests/support/NullMainWnd.h"
 
 #include "tests/support/TestImages.h"
 
@@ -116,19 +116,8 @@ int GenPhotos(const fs::path& dir, int count, int64_t minBytes, int64_t maxBytes
 // The PC side: a library with its web server and the phone endpoints, and a controller that
 // queues received files like the real one.
 
-class QueueingMainWnd : public IMainWnd {
+class QueueingMainWnd : public NullMainWnd {
 public:
-    void* GetHwnd() override { return nullptr; }
-    void* GetInstance() override { return nullptr; }
-    void* GetFont(bool) override { return nullptr; }
-    fs::path GetRootPath() override { return {}; }
-    bool SetRootPath(const fs::path&) override { return false; }
-    fs::path GetReposPath() override { return {}; }
-    fs::path GetThumbPath() override { return {}; }
-    bool SetAutoStart(bool) override { return false; }
-    bool SetTrayTip(const std::string&) override { return true; }
-    std::string GetLocalIP() override { return {}; }
-    void ImportLocalFiles(const std::vector<fs::path>&) override {}
     int ImportFileWithProgress(const fs::path& file, const std::string& deviceKey,
                                const std::string& extra) override {
         IDBCenter* db = GetDBCenter();
@@ -139,10 +128,6 @@ public:
                          extra)
                    : 0;
     }
-    bool ShowBalloon(const std::string&, const std::string&) override { return true; }
-    void AddCount(int, int) override {}
-    void AddCountItem(int, const std::string&) override {}
-    void SetCount(int, int) override {}
 };
 
 struct Service {

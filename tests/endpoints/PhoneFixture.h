@@ -9,8 +9,8 @@
 #include "net/BackupProgress.h"
 #include "shell/CNotifyHub.h"
 #include "shell/HistoryRecord.h"
-#include "shell/IMainWnd.h"
 #include "shell/IObserver.h"
+#include "tests/support/NullMainWnd.h"
 #include "tests/support/TestDirs.h"
 #include "tests/support/TestImages.h"
 
@@ -25,25 +25,11 @@
 inline constexpr char kTestMachineId[] = "0123456789ABCDEF0123456789ABCDEF";
 inline constexpr char kTestPassword[] = "Pa55word";
 
-class FakeMainWnd : public IMainWnd {
+class FakeMainWnd : public NullMainWnd {
 public:
-    void* GetHwnd() override { return nullptr; }
-    void* GetInstance() override { return nullptr; }
-    void* GetFont(bool) override { return nullptr; }
-    fs::path GetRootPath() override { return {}; }
-    bool SetRootPath(const fs::path&) override { return false; }
-    fs::path GetReposPath() override { return {}; }
-    fs::path GetThumbPath() override { return {}; }
-    bool SetAutoStart(bool) override { return false; }
-    bool SetTrayTip(const std::string&) override { return true; }
     std::string GetLocalIP() override { return "127.0.0.1"; }
-    void ImportLocalFiles(const std::vector<fs::path>&) override {}
     int ImportFileWithProgress(const fs::path& file, const std::string& deviceKey,
                                const std::string& extra) override;
-    bool ShowBalloon(const std::string&, const std::string&) override { return true; }
-    void AddCount(int, int) override {}
-    void AddCountItem(int, const std::string&) override {}
-    void SetCount(int, int) override {}
 
     struct HandOver {
         fs::path file;

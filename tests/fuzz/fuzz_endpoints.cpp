@@ -13,7 +13,7 @@
 #include "platform/FileSystem.h"
 #include "shell/AccessPoints.h"
 #include "shell/CNotifyHub.h"
-#include "shell/IMainWnd.h"
+#include "tests/support/NullMainWnd.h"
 
 #include <cstdint>
 #include <cstdlib>
@@ -30,29 +30,14 @@ void Check(bool condition) {
 }
 
 // Takes received files out of the way as the library would, without storing random bytes.
-class SinkMainWnd : public IMainWnd {
+class SinkMainWnd : public NullMainWnd {
 public:
-    void* GetHwnd() override { return nullptr; }
-    void* GetInstance() override { return nullptr; }
-    void* GetFont(bool) override { return nullptr; }
-    fs::path GetRootPath() override { return {}; }
-    bool SetRootPath(const fs::path&) override { return false; }
-    fs::path GetReposPath() override { return {}; }
-    fs::path GetThumbPath() override { return {}; }
-    bool SetAutoStart(bool) override { return false; }
-    bool SetTrayTip(const std::string&) override { return true; }
-    std::string GetLocalIP() override { return {}; }
-    void ImportLocalFiles(const std::vector<fs::path>&) override {}
     int ImportFileWithProgress(const fs::path& file, const std::string&,
                                const std::string&) override {
         std::error_code ec;
         fs::remove(file, ec);
         return 1;
     }
-    bool ShowBalloon(const std::string&, const std::string&) override { return true; }
-    void AddCount(int, int) override {}
-    void AddCountItem(int, const std::string&) override {}
-    void SetCount(int, int) override {}
 };
 
 struct World {
