@@ -61,6 +61,7 @@ struct CHServer::ConnContext {
     std::string peer;
     std::array<char, kReceiveBufferSize> buffer{};
     HttpFramer framer;
+    bool bodyChecked = false; // WantsBody was asked for the current request
     std::string response;
     size_t sent = 0;
 };
@@ -121,6 +122,10 @@ int CHServer::DefaultPort() {
 int CHServer::OnRequest(std::string, std::string, const std::string&, std::string& response) {
     response.clear();
     return 1;
+}
+
+bool CHServer::WantsBody(std::string_view, const std::string&) {
+    return true;
 }
 
 int CHServer::ExtraHook(intptr_t, std::string, intptr_t) {
@@ -354,6 +359,7 @@ void CHServer::OnAccepted(ConnContext* context, uint64_t generation, const std::
     }
     context->peer = peer.address().is_v4() ? peer.address().to_v4().to_string() : std::string();
     context->framer.Reset();
+    context->bodyChecked = false;
     context->sent = 0;
     context->lastActivityMs = NowMs();
     context->state = ConnContext::kReceiving;
@@ -386,6 +392,19 @@ void CHServer::OnReceived(ConnContext* context, uint64_t generation, const std::
     context->lastActivityMs = NowMs();
     switch (context->framer.Feed(std::string_view(context->buffer.data(), bytes))) {
     case HttpFramer::State::NeedMore:
+        if (!context->framer.ReceivedHead().empty() && !context->framer.BodyDropped() &&
+            !context->bodyChecked) {
+            context->bodyChecked = true;
+            bool wanted = true;
+            try {
+                wanted = WantsBody(context->framer.ReceivedHead(), context->peer);
+            } catch (...) {
+                wanted = false;
+            }
+            if (!wanted) {
+                context->framer.DropBody();
+            }
+        }
         StartReceive(context);
         return;
     case HttpFramer::State::Rejected:

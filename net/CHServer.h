@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -89,6 +90,10 @@ protected:
     // Non-zero: send response, then close. 0: close without sending anything.
     virtual int OnRequest(std::string head, std::string body, const std::string& peer,
                           std::string& response);
+    // Called once per request when its head has arrived and a body is still to come, on the
+    // connection's thread. False: the body is received and counted but not kept, and OnRequest
+    // gets an empty one. The base class keeps every body.
+    virtual bool WantsBody(std::string_view head, const std::string& peer);
     // Unused extension point.
     virtual int ExtraHook(intptr_t first, std::string text, intptr_t second);
 

@@ -248,6 +248,23 @@ bool CHWebServer::IsAllowed(const HttpRequest& request) const {
     return db != nullptr && db->IsAuthorized(request.Query("key"));
 }
 
+bool CHWebServer::WantsBody(std::string_view head, const std::string& peer) {
+    RequestHead parsed;
+    if (!ParseRequest(head, parsed)) {
+        return false;
+    }
+    if (peer == kLoopbackPeer) {
+        return true;
+    }
+    HttpRequest request;
+    ParseQuery(parsed.target, request.query);
+    if (!request.HasQuery("key")) {
+        return false;
+    }
+    IDBCenter* db = GetDBCenter();
+    return db != nullptr && db->IsAuthorized(request.Query("key"));
+}
+
 int CHWebServer::Answer(HttpResponse& answer, HeaderMap& headers, std::string& response) const {
     if (answer.closeWithoutResponse) {
         return 0;

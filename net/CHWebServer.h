@@ -63,6 +63,10 @@ public:
     // The whole dispatcher on one request; returns what OnRequest returns.
     int HandleRequest(std::string head, std::string body, const std::string& peer,
                       std::string& response);
+    // Keeps the body only for callers on this PC and for paired devices' keys. No handler that
+    // anyone else reaches ("/auth", "/echo", the gate's refusal) reads a body, and a stranger
+    // must not make the PC hold up to the body limit per connection.
+    bool WantsBody(std::string_view head, const std::string& peer) override;
 
 protected:
     int OnRequest(std::string head, std::string body, const std::string& peer,

@@ -140,12 +140,32 @@ HttpFramer::State HttpFramer::Feed(std::string_view bytes) {
         }
         return m_state;
     }
-    size_t missing = static_cast<size_t>(m_contentLength) - m_body.size();
-    m_body.append(bytes.substr(0, std::min(bytes.size(), missing)));
-    if (m_body.size() == static_cast<uint64_t>(m_contentLength)) {
+    const uint64_t have = m_dropBody ? m_dropped : m_body.size();
+    const size_t take =
+        std::min(bytes.size(), static_cast<size_t>(static_cast<uint64_t>(m_contentLength) - have));
+    if (m_dropBody) {
+        m_dropped += take;
+    } else {
+        m_body.append(bytes.substr(0, take));
+    }
+    if (have + take == static_cast<uint64_t>(m_contentLength)) {
         m_state = State::Complete;
     }
     return m_state;
+}
+
+std::string_view HttpFramer::ReceivedHead() const {
+    return m_headLength == 0 ? std::string_view()
+                             : std::string_view(m_head).substr(0, m_headLength);
+}
+
+void HttpFramer::DropBody() {
+    if (m_headLength == 0 || m_dropBody || m_state != State::NeedMore) {
+        return;
+    }
+    m_dropped = m_body.size();
+    m_body = std::string();
+    m_dropBody = true;
 }
 
 void HttpFramer::Reset() {
@@ -161,6 +181,8 @@ void HttpFramer::Reset() {
     m_headLength = 0;
     m_scanned = 0;
     m_contentLength = -1;
+    m_dropBody = false;
+    m_dropped = 0;
 }
 
 std::string_view HttpFramer::Head() const {

@@ -42,6 +42,14 @@ public:
     // -1 when the head has no Content-Length; valid once the head is complete.
     int64_t ContentLength() const { return m_contentLength; }
 
+    // The header block while the body is still arriving (empty before the blank line came).
+    std::string_view ReceivedHead() const;
+    // From now on body bytes only count towards Content-Length and are not kept; the body
+    // handed out when Complete is empty. For requests whose body nobody will read: memory
+    // then stays at one head per connection however large the announced body.
+    void DropBody();
+    bool BodyDropped() const { return m_dropBody; }
+
     // Reads the Content-Length of a complete header block (up to and including the blank line).
     // Returns false when a Content-Length header is malformed, negative, overflowing, above
     // maxBody or given twice with different values. length is -1 when there is none.
@@ -55,4 +63,6 @@ private:
     size_t m_headLength = 0; // 0 while the blank line has not been seen
     size_t m_scanned = 0;    // bytes already searched for the blank line
     int64_t m_contentLength = -1;
+    bool m_dropBody = false;
+    uint64_t m_dropped = 0; // body bytes received and not kept
 };

@@ -71,4 +71,29 @@ TEST(HttpFramer, HeadAndBodyLimitsAreExact) {
         "GET / HTTP/1.1\r\nContent-Length: 9223372036854775808\r\n\r\n", INT64_MAX, length));
 }
 
+TEST(HttpFramer, DroppedBodyIsCountedToItsLengthButNotKept) {
+    HttpFramer framer;
+    EXPECT_EQ(framer.ReceivedHead(), "");
+    EXPECT_EQ(framer.Feed("POST /x HTTP/1.1\r\nContent-Length: 10\r"), State::NeedMore);
+    EXPECT_EQ(framer.ReceivedHead(), "");
+    framer.DropBody(); // nothing to drop before the head is complete
+    EXPECT_FALSE(framer.BodyDropped());
+    EXPECT_EQ(framer.Feed("\n\r\n012"), State::NeedMore);
+    EXPECT_EQ(framer.ReceivedHead(), "POST /x HTTP/1.1\r\nContent-Length: 10\r\n\r\n");
+    framer.DropBody();
+    EXPECT_TRUE(framer.BodyDropped());
+    EXPECT_EQ(framer.Feed("3456"), State::NeedMore);
+    EXPECT_EQ(framer.Feed("789EXTRA"), State::Complete);
+    EXPECT_EQ(framer.Head(), "POST /x HTTP/1.1\r\nContent-Length: 10\r\n\r\n");
+    EXPECT_EQ(framer.Body(), "");
+    std::string head, body = "old";
+    framer.Take(head, body);
+    EXPECT_EQ(body, "");
+    // The next request on a reused framer keeps its body again.
+    EXPECT_FALSE(framer.BodyDropped());
+    EXPECT_EQ(framer.Feed("POST / HTTP/1.1\r\nContent-Length: 2\r\n\r\na"), State::NeedMore);
+    EXPECT_EQ(framer.Feed("b"), State::Complete);
+    EXPECT_EQ(framer.Body(), "ab");
+}
+
 } // namespace

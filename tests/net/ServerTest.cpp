@@ -348,6 +348,44 @@ TEST(ServerBodies, TenConcurrentTwentyMebibyteBodiesArriveByteExact) {
     EXPECT_EQ(server.CallCount(), 10u);
 }
 
+// Asked once per request whose body is still to come; refused bodies are read to their end
+// but not handed on.
+class BodyChoosingServer : public RecordingServer {
+public:
+    int Asked() const { return m_asked.load(); }
+
+protected:
+    bool WantsBody(std::string_view head, const std::string&) override {
+        ++m_asked;
+        return head.find("/keep") != std::string_view::npos;
+    }
+
+private:
+    std::atomic<int> m_asked{0};
+};
+
+TEST(ServerBodies, RefusedBodiesAreConsumedButNotKept) {
+    BodyChoosingServer server;
+    ServerThread thread(server);
+    ASSERT_TRUE(thread.Listening());
+    for (const char* path : {"/keep", "/drop"}) {
+        SCOPED_TRACE(path);
+        TestConnection c(thread.Port());
+        ASSERT_TRUE(c.Connected());
+        ASSERT_TRUE(c.Send(std::string("POST ") + path + " HTTP/1.1\r\nContent-Length: " +
+                           std::to_string(3u << 20) + "\r\n\r\n"));
+        std::this_thread::sleep_for(50ms);
+        ASSERT_TRUE(c.Send(Pattern(7, 3u << 20)));
+        EXPECT_EQ(c.ReadAll(30s),
+                  std::string("answer:") + (path[1] == 'k' ? std::to_string(3u << 20) : "0"));
+    }
+    EXPECT_EQ(server.Asked(), 2);
+    // A request that is complete with its head needs no decision.
+    EXPECT_EQ(Exchange(thread.Port(), "POST /drop HTTP/1.1\r\nContent-Length: 2\r\n\r\nab"),
+              "answer:2");
+    EXPECT_EQ(server.Asked(), 2);
+}
+
 TEST(ServerLifecycle, StopReturnsPromptlyWithConnectionsOpen) {
     auto server = std::make_unique<RecordingServer>();
     std::atomic<int> result{-1};

@@ -214,6 +214,50 @@ TEST_F(WebServerTest, GateLetsLoopbackAndAuthorisedKeysIn) {
     EXPECT_EQ(Get(m_port, "/devices?key=good", other), kForbidden);
 }
 
+// Head first, body a moment later, as a large upload arrives.
+std::string PostInTwoParts(int port, const std::string& target, const std::string& body,
+                           const char* from = nullptr) {
+    TestConnection c(port, from);
+    if (!c.Send("POST " + target + " HTTP/1.1\r\nContent-Length: " + std::to_string(body.size()) +
+                "\r\n\r\n")) {
+        return "not sent";
+    }
+    std::this_thread::sleep_for(50ms);
+    if (!c.Send(body)) {
+        return "not sent";
+    }
+    return c.ReadAll(30s);
+}
+
+TEST_F(WebServerTest, OnlyThisPcAndPairedDevicesHaveTheirBodiesKept) {
+    FakeDBCenter db({"good"});
+    PublishAccessPoints(nullptr, &db, nullptr, nullptr);
+    m_server.AddRoute("/auth", [](const HttpRequest& request, HttpResponse& response) {
+        response.body = "auth:" + std::to_string(request.body.size());
+    });
+    const char* other = "127.0.0.2";
+    const std::string body(1 << 20, 'x');
+    const std::string kept = "auth:" + std::to_string(body.size());
+    EXPECT_EQ(PostInTwoParts(m_port, "/auth?key=good", body, other),
+              OkHead("text/html", 12) + kept);
+    EXPECT_EQ(PostInTwoParts(m_port, "/auth", body), OkHead("text/html", 12) + kept);
+    // A stranger passes the gate to "/auth" with any key, but nothing it sends is held.
+    EXPECT_EQ(PostInTwoParts(m_port, "/auth?key=new", body, other),
+              OkHead("text/html", 6) + "auth:0");
+    EXPECT_EQ(PostInTwoParts(m_port, "/devices?key=bad", body, other), kForbidden);
+
+    EXPECT_TRUE(m_server.WantsBody("POST /devices?key=good HTTP/1.1\r\n\r\n", other));
+    EXPECT_TRUE(m_server.WantsBody("POST /devices HTTP/1.1\r\n\r\n", "127.0.0.1"));
+    for (const char* head :
+         {"POST /devices HTTP/1.1\r\n\r\n", "POST /devices?key=bad HTTP/1.1\r\n\r\n",
+          "POST /auth?key=new HTTP/1.1\r\n\r\n", "POST /echo HTTP/1.1\r\n\r\n",
+          "PUT /devices?key=good HTTP/1.1\r\n\r\n"}) {
+        EXPECT_FALSE(m_server.WantsBody(head, other)) << head;
+    }
+    ClearAccessPoints();
+    EXPECT_FALSE(m_server.WantsBody("POST /devices?key=good HTTP/1.1\r\n\r\n", other));
+}
+
 class StaticFilesTest : public WebServerTest {
 protected:
     void SetUp() override {
