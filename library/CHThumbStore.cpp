@@ -54,6 +54,13 @@ bool ReadStored(ISQLite3& store, const std::string& table, Pid pid, std::string&
 
 bool WriteStored(ISQLite3& store, const std::string& table, Pid pid, std::string_view bytes) {
     if (!store.TableExists(table)) {
+        // Sizes come from the phone's requests, one table each in every store. Beyond a
+        // generous number of sizes thumbnails are made for each request and not kept: a caller
+        // asking for ever new sizes cannot fill the disk with copies of the library.
+        if (store.QueryInt64("SELECT count(*) FROM sqlite_master WHERE type='table'") >=
+            CHThumbStore::kMaxSizeTables) {
+            return false;
+        }
         // Another thread may create it at the same moment; the insert below tells.
         store.Exec("CREATE TABLE " + table + "(pid INTEGER PRIMARY KEY, image BLOB); ");
     }

@@ -4,6 +4,7 @@
 
 #include "library/IDBCenter.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -36,6 +37,8 @@ public:
 
     // Largest side a request may ask for; larger ones are served at this size.
     static constexpr int kMaxSide = 4096;
+    // Sizes kept per store file; thumbnails of further sizes are made but not stored.
+    static constexpr int64_t kMaxSizeTables = 64;
     // A requested side as the store uses it: negative -> 0, above kMaxSide -> kMaxSide,
     // kThumbFree unchanged.
     static int ClampSide(int side);

@@ -251,6 +251,24 @@ TEST_F(ThumbStoreTest, StoresFollowTheFolder) {
     EXPECT_FALSE(m_store.PutThumbnail(13, 150, 150, out));
 }
 
+TEST_F(ThumbStoreTest, NewSizesBeyondTheTableLimitAreServedButNotKept) {
+    AddPhoto(3, m_photo);
+    for (int side = 1; side <= CHThumbStore::kMaxSizeTables; ++side) {
+        ASSERT_TRUE(m_store.PutThumbnail(3, side, side, "x")) << side;
+    }
+    std::string out;
+    ASSERT_TRUE(m_store.GetThumbnail(3, 300, 200, out));
+    EXPECT_EQ(out.substr(0, 2), "\xFF\xD8");
+    EXPECT_FALSE(m_store.GetStoredThumbnail(3, 300, 200, out));
+    EXPECT_FALSE(m_store.PutThumbnail(3, 301, 200, "x"));
+    EXPECT_EQ(Tables(4).size(), static_cast<size_t>(CHThumbStore::kMaxSizeTables));
+    // Sizes already kept are still written; other store files have their own room.
+    EXPECT_TRUE(m_store.PutThumbnail(3, 1, 1, "y"));
+    ASSERT_TRUE(m_store.GetStoredThumbnail(3, 1, 1, out));
+    EXPECT_EQ(out, "y");
+    EXPECT_TRUE(m_store.PutThumbnail(4, 300, 200, "z"));
+}
+
 // Collects the callbacks of the asynchronous service.
 struct Deliveries {
     struct Call {
