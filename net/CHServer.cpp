@@ -62,6 +62,7 @@ struct CHServer::ConnContext {
     std::array<char, kReceiveBufferSize> buffer{};
     HttpFramer framer;
     bool bodyChecked = false; // WantsBody was asked for the current request
+    int64_t bodyReserved = 0; // part of the body budget taken by the current request
     std::string response;
     size_t sent = 0;
 };
@@ -403,6 +404,9 @@ void CHServer::OnReceived(ConnContext* context, uint64_t generation, const std::
             }
             if (!wanted) {
                 context->framer.DropBody();
+            } else if (!ReserveBody(context)) {
+                CloseConnection(context);
+                return;
             }
         }
         StartReceive(context);
@@ -414,6 +418,19 @@ void CHServer::OnReceived(ConnContext* context, uint64_t generation, const std::
         Dispatch(context);
         return;
     }
+}
+
+bool CHServer::ReserveBody(ConnContext* context) {
+    const int64_t length = context->framer.ContentLength();
+    if (length <= 0) {
+        return true;
+    }
+    if (m_bodyBytesHeld.fetch_add(length) + length > m_bodyBudget.load()) {
+        m_bodyBytesHeld -= length;
+        return false;
+    }
+    context->bodyReserved = length;
+    return true;
 }
 
 void CHServer::Dispatch(ConnContext* context) {
@@ -486,6 +503,8 @@ void CHServer::CloseConnection(ConnContext* context) {
     context->socket.close(ignored);
     ++context->generation;
     context->state = ConnContext::kClosed;
+    m_bodyBytesHeld -= context->bodyReserved;
+    context->bodyReserved = 0;
     context->framer.Reset();
     if (context->response.capacity() > kKeptResponseCapacity) {
         context->response = std::string();

@@ -24,6 +24,11 @@ public:
     static constexpr int kPostedAccepts = 2000;
     static constexpr size_t kReceiveBufferSize = 4096;
     static constexpr int kIdleTimeoutMs = 5000;
+    // Request bodies held by all connections together, counted by their Content-Length when
+    // the head arrives. Each may be as large as the framing limit (256 MiB), and 2000
+    // connections of that size would exhaust any PC; a request that does not fit is closed
+    // without a response, and the phone sends it again later.
+    static constexpr int64_t kDefaultBodyBudget = int64_t{1} << 30;
     static constexpr char kPortInUseTitle[] = "提示";
     static constexpr char kPortInUseText[] = "端口绑定失败，请确认端口没有被占用.";
 
@@ -81,6 +86,8 @@ public:
     // True once listening; false on set-up failure, Stop or time-out.
     bool WaitListening(int timeoutMs);
     Stats GetStats() const;
+    // Changes the body budget (tests use a small one).
+    void SetBodyBudget(int64_t bytes) { m_bodyBudget = bytes; }
 
     // $VELLUMO_PORT when it is a decimal number 1..65535, else kDefaultPort.
     static int DefaultPort();
@@ -111,6 +118,8 @@ private:
     void StartReceive(ConnContext* context);
     void OnReceived(ConnContext* context, uint64_t generation, const std::error_code& error,
                     size_t bytes);
+    // Takes the announced body length from the budget; false when it does not fit.
+    bool ReserveBody(ConnContext* context);
     void Dispatch(ConnContext* context);
     void SendMore(ConnContext* context);
     void OnSent(ConnContext* context, uint64_t generation, const std::error_code& error,
@@ -134,6 +143,8 @@ private:
     std::atomic<size_t> m_acceptsOutstanding{0};
     std::atomic<size_t> m_acceptDeficit{0};
     std::atomic<size_t> m_accepted{0};
+    std::atomic<int64_t> m_bodyBudget{kDefaultBodyBudget};
+    std::atomic<int64_t> m_bodyBytesHeld{0};
 
     mutable std::mutex m_runLock;
     std::condition_variable m_runCv;

@@ -386,6 +386,39 @@ TEST(ServerBodies, RefusedBodiesAreConsumedButNotKept) {
     EXPECT_EQ(server.Asked(), 2);
 }
 
+TEST(ServerBodies, BodiesBeyondTheBudgetAreClosedAndTheBudgetComesBack) {
+    constexpr size_t kSize = 600u << 10;
+    RecordingServer server;
+    server.SetBodyBudget(1 << 20);
+    ServerThread thread(server);
+    ASSERT_TRUE(thread.Listening());
+    const std::string head =
+        "POST /import HTTP/1.1\r\nContent-Length: " + std::to_string(kSize) + "\r\n\r\n";
+    TestConnection first(thread.Port());
+    ASSERT_TRUE(first.Send(head + "abc"));
+    std::this_thread::sleep_for(100ms);
+    // The second body does not fit beside the first one.
+    TestConnection second(thread.Port());
+    ASSERT_TRUE(second.Send(head));
+    EXPECT_TRUE(second.WaitClosed(3s)); // at once, long before the reaper
+    EXPECT_EQ(second.ReadAll(1s), "");
+    ASSERT_TRUE(first.Send(Pattern(1, kSize - 3)));
+    EXPECT_EQ(first.ReadAll(10s), "answer:" + std::to_string(kSize));
+    // Served bodies, and connections closed half-way, give their share back.
+    for (int i = 0; i < 3; ++i) {
+        TestConnection broken(thread.Port());
+        ASSERT_TRUE(broken.Send(head + "abc"));
+        std::this_thread::sleep_for(50ms);
+    }
+    std::this_thread::sleep_for(300ms);
+    TestConnection third(thread.Port());
+    ASSERT_TRUE(third.Send(head));
+    std::this_thread::sleep_for(50ms);
+    ASSERT_TRUE(third.Send(Pattern(2, kSize)));
+    EXPECT_EQ(third.ReadAll(10s), "answer:" + std::to_string(kSize));
+    EXPECT_EQ(server.CallCount(), 2u);
+}
+
 TEST(ServerLifecycle, StopReturnsPromptlyWithConnectionsOpen) {
     auto server = std::make_unique<RecordingServer>();
     std::atomic<int> result{-1};
