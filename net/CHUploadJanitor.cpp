@@ -15,6 +15,14 @@ void CHUploadJanitor::Track(HandOver handOver) {
     std::lock_guard<std::mutex> guard(m_lock);
     Entry entry;
     entry.handOver = std::move(handOver);
+    // A token shared with another pending upload cannot tell which of them the library took,
+    // not even after the other one has gone.
+    for (Entry& other : m_entries) {
+        if (!entry.handOver.token.empty() && other.handOver.token == entry.handOver.token) {
+            other.handOver.tokenKnownBefore = true;
+            entry.handOver.tokenKnownBefore = true;
+        }
+    }
     entry.end = ++m_ticket;
     m_entries.push_back(std::move(entry));
 }
@@ -46,8 +54,10 @@ size_t CHUploadJanitor::Sweep(const TokenKnownFn& tokenKnown) {
         bool gone = !fs::exists(handOver.file, ec) && !ec;
         bool matched = !gone && !handOver.token.empty() && !handOver.tokenKnownBefore &&
                        tokenUses[handOver.token] == 1 && tokenKnown && tokenKnown(handOver.token);
-        if (gone || matched) {
-            settled[i] = true;
+        settled[i] = gone || matched;
+        // Only a file the library moved away proves that its queue reached this hand-over: a
+        // known token may have been learnt from another upload of the same photo.
+        if (gone) {
             latestSettledBegin = std::max(latestSettledBegin, handOver.begin);
         }
     }

@@ -8,8 +8,8 @@
 //   - the photo token, unknown when the file was handed over and not shared with another
 //     pending upload, is now known: the library stored or matched this very file;
 //   - the library stores queued files strictly in the order they were handed over, so once a
-//     later hand-over has settled by one of the two signs above, every earlier one has too
-//     (including files the library could not store).
+//     later hand-over's file has gone, every earlier one has settled too (including files the
+//     library could not store).
 // Uploads still pending when the program ends are swept at the next start (RemoveLeftovers):
 // the import queue lives in memory only, so nothing of an earlier run is still queued.
 

@@ -279,6 +279,38 @@ TEST(UploadJanitor, SettlesByFileTokenAndOrder) {
     EXPECT_EQ(janitor.Pending(), 0u);
 }
 
+TEST(UploadJanitor, ATokenLearntFromAnotherUploadSettlesNothingElse) {
+    // The library stores "first" (token t); "waiting" and "second" (also t) are still queued.
+    TempDir dir("vellumo-janitor-token");
+    CHUploadJanitor janitor;
+    auto handOver = [&](const std::string& name, const std::string& token) {
+        fs::path folder = dir / name;
+        WriteTestFile(folder / "photo.jpg", name);
+        CHUploadJanitor::HandOver entry;
+        entry.folder = folder;
+        entry.file = folder / "photo.jpg";
+        entry.token = token;
+        entry.begin = janitor.BeginHandOver();
+        janitor.Track(entry);
+        return folder;
+    };
+    std::set<std::string> known;
+    auto isKnown = [&known](const std::string& token) { return known.count(token) != 0; };
+    fs::path first = handOver("first", "t");
+    fs::path waiting = handOver("waiting", "w");
+    fs::path second = handOver("second", "t");
+
+    fs::remove(first / "photo.jpg");
+    known.insert("t");
+    EXPECT_EQ(janitor.Sweep(isKnown), 1u);
+    EXPECT_FALSE(fs::exists(first));
+    // "second" now looks like a matched duplicate, but the token was learnt from "first": it
+    // says nothing about the order of the queue, so "waiting" must stay for the library.
+    janitor.Sweep(isKnown);
+    EXPECT_TRUE(fs::exists(waiting / "photo.jpg"));
+    EXPECT_TRUE(fs::exists(second / "photo.jpg"));
+}
+
 TEST(UploadJanitor, LeftoversOfEarlierRunsAreRemovedAtStart) {
     TempDir dir("vellumo-leftover");
     const fs::path root = dir / "VellumoTemp";
