@@ -430,6 +430,13 @@ int CHDBCenter::RemoveImageByPath(const fs::path& fullPath) {
     if (stored.empty()) {
         return 0;
     }
+    // Only a file that is really gone takes its image along. The removal was seen a moment ago;
+    // a file that is back by now (an editor that deletes and rewrites, a rename undone) or that
+    // cannot be looked at stays in the library, and stays where it is.
+    std::error_code missing;
+    if (fs::symlink_status(fullPath, missing).type() != fs::file_type::not_found) {
+        return 0;
+    }
     Pid pid = m_db->QueryInt64("SELECT pid FROM images WHERE path=?; ", {stored});
     ImageRecord record;
     if (pid == 0 || !FindRecord(pid, record)) {
@@ -449,10 +456,6 @@ int CHDBCenter::RemoveImageByPath(const fs::path& fullPath) {
     SaveDirtyIndexes(false);
     std::vector<std::string> devices = ForgetRecord(pid);
     m_thumbs.DeleteThumbnails(pid);
-    std::error_code ec;
-    if (fs::exists(fullPath, ec)) {
-        DeleteToRecycleBin(fullPath);
-    }
     repos.unlock(); // observers may call back into the library
     if (devices.empty()) {
         NotifyDeviceStats("");

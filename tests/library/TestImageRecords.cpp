@@ -322,6 +322,25 @@ TEST_F(ImageRecords, RemovalByPathForgetsEverything) {
     EXPECT_EQ(Count(m_root / "Vellumo.cfg", "SELECT count(*) FROM verify"), 0);
 }
 
+TEST_F(ImageRecords, RemovalByPathKeepsAPhotoWhoseFileIsBack) {
+    // A removal seen by the watcher can reach the library after the file has come back (an
+    // editor that deletes and rewrites, a rename undone): the photo stays, file and record.
+    auto db = Open();
+    fs::path photo = MakePhoto("back.jpg", 1, "2013:05:01 08:30:00");
+    db->QueueImport(photo, "phone", nullptr, 0, "tok");
+    ASSERT_TRUE(db->WaitIdle(20000));
+    Pid pid = db->FindPidByMd5("tok");
+    ASSERT_NE(pid, 0);
+    fs::path stored = db->GetImagePath(pid);
+    const std::string bytes = ReadTestFile(stored);
+
+    EXPECT_EQ(db->RemoveImageByPath(stored), 0);
+    EXPECT_EQ(ReadTestFile(stored), bytes);
+    EXPECT_EQ(db->GetImagePath(pid), stored);
+    EXPECT_EQ(db->FindPidByMd5("tok"), pid);
+    EXPECT_TRUE(db->CheckLibrary().empty());
+}
+
 TEST_F(ImageRecords, DeleteMovesTheFileToTheTrashAndDropsItsTokens) {
     auto db = Open();
     fs::path photo = MakePhoto("del.jpg", 1, "2013:05:01 08:30:00");
