@@ -273,14 +273,28 @@ bool CVellumoCore::PauseImports(int timeoutMs) {
 }
 
 void CVellumoCore::ResumeImports() {
-    std::vector<HeldImport> held;
-    {
-        std::lock_guard<std::mutex> lock(m_gateLock);
-        m_gatePaused = false;
-        held.swap(m_held);
-    }
-    for (const HeldImport& job : held) {
-        QueueToLibrary(job.file, job.deviceKey, job.token);
+    // The gate opens only once everything it held is queued: an import arriving meanwhile is
+    // held as well, so nothing overtakes an earlier one. The upload service relies on the
+    // library storing files in the order they were handed over.
+    for (;;) {
+        std::vector<HeldImport> held;
+        {
+            std::lock_guard<std::mutex> lock(m_gateLock);
+            if (m_gateClosed || m_held.empty()) {
+                m_gatePaused = false;
+                return;
+            }
+            held.swap(m_held);
+            ++m_gateInFlight;
+        }
+        for (const HeldImport& job : held) {
+            SendToLibrary(job.file, job.deviceKey, job.token);
+        }
+        {
+            std::lock_guard<std::mutex> lock(m_gateLock);
+            --m_gateInFlight;
+        }
+        m_gateCv.notify_all();
     }
 }
 
@@ -297,16 +311,21 @@ void CVellumoCore::QueueToLibrary(const fs::path& file, const std::string& devic
         }
         ++m_gateInFlight;
     }
-    m_db->QueueImport(
-        file, deviceKey,
-        [this](int phase, int index, int total, const fs::path&, const std::string& text,
-               intptr_t) { OnImportProgress(phase, index, total, text); },
-        reinterpret_cast<intptr_t>(this), token);
+    SendToLibrary(file, deviceKey, token);
     {
         std::lock_guard<std::mutex> lock(m_gateLock);
         --m_gateInFlight;
     }
     m_gateCv.notify_all();
+}
+
+void CVellumoCore::SendToLibrary(const fs::path& file, const std::string& deviceKey,
+                                 const std::string& token) {
+    m_db->QueueImport(
+        file, deviceKey,
+        [this](int phase, int index, int total, const fs::path&, const std::string& text,
+               intptr_t) { OnImportProgress(phase, index, total, text); },
+        reinterpret_cast<intptr_t>(this), token);
 }
 
 void CVellumoCore::OnImportProgress(int phase, int index, int total, const std::string& text) {

@@ -114,6 +114,9 @@ private:
     // Every import reaches the library through here, so a root move can hold them back.
     void QueueToLibrary(const fs::path& file, const std::string& deviceKey,
                         const std::string& token);
+    // Queues one import past the gate; the caller counts it in m_gateInFlight.
+    void SendToLibrary(const fs::path& file, const std::string& deviceKey,
+                       const std::string& token);
     void OnImportProgress(int phase, int index, int total, const std::string& text);
     // Holds new imports and waits for those already queued; false on time-out.
     bool PauseImports(int timeoutMs);

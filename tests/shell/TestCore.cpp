@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <ctime>
@@ -254,6 +255,71 @@ TEST_F(CoreTest, ImportsArrivingDuringARootMoveLandAtTheNewRoot) {
         EXPECT_TRUE(fs::exists(file)) << file;
     }
     EXPECT_FALSE(fs::exists(m_dir / "old" / "Repos"));
+}
+
+TEST_F(CoreTest, UploadsHeldDuringARootMoveKeepTheirPlaceInTheQueue) {
+    // The upload service removes a received file once a later one has been stored, trusting
+    // that the library stores them in the order they were handed over. Uploads held while the
+    // root moves must therefore not be overtaken by those arriving as the gate reopens.
+    m_options.forceCopyOnMove = true;
+    ASSERT_TRUE(WriteSettingsRoot(m_options.pointerFile, m_dir / "old"));
+    auto core = StartCore();
+    ImportAndWait(*core, MakePhotos(m_dir / "pick", 20), 20);
+    const fs::path repeated = MakePhotos(m_dir / "same", 1, 500).front();
+    const fs::path heldLast = MakePhotos(m_dir / "held", 1, 600).front();
+    const std::vector<fs::path> late = MakePhotos(m_dir / "late", 300, 1000);
+    CHDBCenter* library = core->Library();
+    std::atomic<bool> closedSeen{false};
+    std::atomic<bool> moveReturned{false};
+    std::atomic<bool> heldWhileClosed{false};
+    size_t lateSent = 0;
+    std::thread phone([&] {
+        auto send = [&](const fs::path& file, const std::string& token) {
+            core->ImportFileWithProgress(file, "localhost", token);
+        };
+        while (library->IsOpen() && !moveReturned) {
+            std::this_thread::sleep_for(std::chrono::microseconds(50));
+        }
+        if (moveReturned) {
+            return;
+        }
+        closedSeen = true;
+        for (int n = 0; n < 10000 && !library->IsOpen(); ++n) {
+            send(repeated, "r" + std::to_string(n));
+        }
+        send(heldLast, "held");
+        heldWhileClosed = !library->IsOpen();
+        while (!library->IsOpen() && !moveReturned) {
+            std::this_thread::sleep_for(std::chrono::microseconds(20));
+        }
+        // Keeps sending until the move has returned: some arrive while the held ones go on.
+        while (lateSent < late.size() && !moveReturned) {
+            send(late[lateSent], "late" + std::to_string(lateSent));
+            ++lateSent;
+            std::this_thread::sleep_for(std::chrono::microseconds(30));
+        }
+    });
+    bool moved = core->SetRootPath(m_dir / "new");
+    moveReturned = true;
+    phone.join();
+    ASSERT_TRUE(moved) << core->LastRootMoveError();
+    ASSERT_TRUE(closedSeen);
+    if (!heldWhileClosed) {
+        GTEST_SKIP() << "the move was over before the last held upload was sent";
+    }
+    ASSERT_GT(lateSent, 0u);
+    const std::string lastToken = "late" + std::to_string(lateSent - 1);
+    ASSERT_TRUE(WaitFor([&] { return library->FindPidByMd5(lastToken) != 0; }, 60000));
+    ASSERT_TRUE(library->WaitIdle(20000));
+    Pid held = library->FindPidByMd5("held");
+    ASSERT_NE(held, 0);
+    size_t overtaking = 0;
+    for (size_t i = 0; i < lateSent; ++i) {
+        Pid pid = library->FindPidByMd5("late" + std::to_string(i));
+        ASSERT_NE(pid, 0) << i;
+        overtaking += pid < held ? 1 : 0;
+    }
+    EXPECT_EQ(overtaking, 0u) << "of " << lateSent << " uploads after the held ones";
 }
 
 TEST_F(CoreTest, RefusedAndFailedMovesKeepTheOldRoot) {
