@@ -22,6 +22,25 @@ void LowerAscii(std::string& text) {
     }
 }
 
+// A browser names the page that made a request in "Origin". A loopback caller with an origin
+// that is not this PC is a web page the user merely visited, using the browser as its way in.
+bool IsForeignOrigin(const std::map<std::string, std::string, std::less<>>& headers) {
+    auto it = headers.find("origin");
+    if (it == headers.end()) {
+        return false;
+    }
+    std::string host = it->second;
+    LowerAscii(host);
+    size_t scheme = host.find("://");
+    if (scheme == std::string::npos) {
+        return true; // "null" (sandboxed pages, files) and anything unreadable
+    }
+    host.erase(0, scheme + 3);
+    size_t end = host[0] == '[' ? host.find(']') + 1 : host.find(':');
+    host = host.substr(0, end);
+    return host != "127.0.0.1" && host != "localhost" && host != "[::1]";
+}
+
 bool HasLineBreak(std::string_view text) {
     return text.find_first_of("\r\n") != std::string_view::npos;
 }
@@ -235,7 +254,7 @@ int CHWebServer::HandleRequest(std::string head, std::string body, const std::st
 }
 
 bool CHWebServer::IsAllowed(const HttpRequest& request) const {
-    if (request.peer == kLoopbackPeer) {
+    if (request.peer == kLoopbackPeer && !IsForeignOrigin(request.headers)) {
         return true;
     }
     if (!request.HasQuery("key")) {
@@ -253,7 +272,7 @@ bool CHWebServer::WantsBody(std::string_view head, const std::string& peer) {
     if (!ParseRequest(head, parsed)) {
         return false;
     }
-    if (peer == kLoopbackPeer) {
+    if (peer == kLoopbackPeer && !IsForeignOrigin(parsed.headers)) {
         return true;
     }
     HttpRequest request;

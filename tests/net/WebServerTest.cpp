@@ -214,6 +214,32 @@ TEST_F(WebServerTest, GateLetsLoopbackAndAuthorisedKeysIn) {
     EXPECT_EQ(Get(m_port, "/devices?key=good", other), kForbidden);
 }
 
+TEST_F(WebServerTest, WebPagesFromElsewhereGetNoLoopbackPass) {
+    FakeDBCenter db({"good"});
+    PublishAccessPoints(nullptr, &db, nullptr, nullptr);
+    auto withOrigin = [this](const std::string& target, const std::string& origin) {
+        return Exchange(m_port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:6639\r\nOrigin: " +
+                                    origin + "\r\nContent-Length: 2\r\n\r\nab");
+    };
+    for (const char* origin : {"http://evil.example", "https://127.0.0.1.evil.example:6639",
+                               "http://localhost.evil.example", "null", "", "http://[::2]"}) {
+        EXPECT_EQ(withOrigin("/devices", origin), kForbidden) << origin;
+        EXPECT_FALSE(m_server.WantsBody(
+            "POST /devices HTTP/1.1\r\nOrigin: " + std::string(origin) + "\r\n\r\n", "127.0.0.1"))
+            << origin;
+    }
+    std::string body = "devices:/devices:good:127.0.0.1:ab";
+    EXPECT_EQ(withOrigin("/devices?key=good", "http://evil.example"),
+              OkHead("text/html", body.size()) + body);
+    // Pages of this PC keep the pass.
+    body = "devices:/devices::127.0.0.1:ab";
+    for (const char* origin : {"http://127.0.0.1:6639", "http://LOCALHOST:6639", "http://localhost",
+                               "http://[::1]:6639"}) {
+        EXPECT_EQ(withOrigin("/devices", origin), OkHead("text/html", body.size()) + body)
+            << origin;
+    }
+}
+
 // Head first, body a moment later, as a large upload arrives.
 std::string PostInTwoParts(int port, const std::string& target, const std::string& body,
                            const char* from = nullptr) {
