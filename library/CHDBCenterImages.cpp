@@ -133,6 +133,14 @@ Pid CHDBCenter::StoreQueued(const CHImportQueue::Job& job) {
     }
     Pid pid = StoreImage(job.file, job.md5, job.size, job.deviceKey);
     if (pid != 0 && !job.token.empty()) {
+        // Under the repository lock, and only while the photo is still there: a deletion
+        // between storing (or matching) and this point already dropped the photo's tokens, and
+        // a token written after it would tell the phone the PC holds a photo it does not.
+        std::lock_guard<std::mutex> repos(m_reposLock);
+        ImageRecord record;
+        if (!FindRecord(pid, record)) {
+            return 0;
+        }
         {
             std::lock_guard<std::mutex> guard(m_verifyLock);
             m_verify[job.token] = pid;

@@ -341,6 +341,49 @@ TEST_F(ImageRecords, RemovalByPathKeepsAPhotoWhoseFileIsBack) {
     EXPECT_TRUE(db->CheckLibrary().empty());
 }
 
+TEST_F(ImageRecords, AnUploadMatchedToAPhotoDeletedMeanwhileIsNotClaimed) {
+    // The same photo arrives from a second device while the user deletes the first copy: the
+    // phone must not be told the PC holds it.
+    auto db = Open();
+    db->QueueImport(MakePhoto("a.jpg", 1, "2013:05:01 08:30:00"), "phone", nullptr, 0, "tokA");
+    ASSERT_TRUE(db->WaitIdle(20000));
+    const Pid pid = db->FindPidByMd5("tokA");
+    ASSERT_NE(pid, 0);
+    const fs::path again = m_dir / "second" / "a.jpg";
+    ASSERT_TRUE(WriteTestFile(again, ReadTestFile(db->GetImagePath(pid))));
+
+    // Deletes the photo the moment the library has matched the new upload to it.
+    class DeleteOnMatch : public IObserver {
+    public:
+        DeleteOnMatch(CHDBCenter& db, Pid pid) : m_db(db), m_pid(pid) {}
+        void OnNotify(int code, const std::shared_ptr<const void>& data) override {
+            auto key = std::static_pointer_cast<const std::string>(data);
+            if (code == NOTIFY_DEVICE_STATS && key && *key == "tablet" && !m_done.exchange(true)) {
+                m_deleted = m_db.DeleteImage(m_pid);
+            }
+        }
+        CHDBCenter& m_db;
+        Pid m_pid;
+        std::atomic<bool> m_done{false};
+        int m_deleted = 0;
+    } deleter(*db, pid);
+    m_hub.Subscribe(&deleter, NOTIFY_DEVICE_STATS);
+    db->QueueImport(again, "tablet", nullptr, 0, "tokB");
+    ASSERT_TRUE(db->WaitIdle(20000));
+    m_hub.Unsubscribe(&deleter, NOTIFY_DEVICE_STATS);
+
+    ASSERT_EQ(deleter.m_deleted, 1);
+    EXPECT_EQ(db->FindPidByMd5("tokB"), 0);
+    Json::Value tokens(Json::arrayValue);
+    tokens.append("tokA");
+    tokens.append("tokB");
+    Json::Value known(Json::arrayValue);
+    db->VerifyMd5List(tokens, known);
+    EXPECT_EQ(known.size(), 0u);
+    db.reset();
+    EXPECT_EQ(Count(m_root / "Vellumo.cfg", "SELECT count(*) FROM verify"), 0);
+}
+
 TEST_F(ImageRecords, DeleteMovesTheFileToTheTrashAndDropsItsTokens) {
     auto db = Open();
     fs::path photo = MakePhoto("del.jpg", 1, "2013:05:01 08:30:00");
