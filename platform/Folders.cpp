@@ -16,7 +16,7 @@ std::string EnvText(const char* name) {
     return value != nullptr ? std::string(value) : std::string();
 }
 
-// XDG variables only count when they hold an absolute path (Base Directory specification).
+// XDG variables only count when they hold an absolute path (the XDG base-directory rules).
 fs::path XdgDir(const char* name) {
     std::string value = EnvText(name);
     if (!value.empty() && value[0] == '/') {

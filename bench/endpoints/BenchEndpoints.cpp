@@ -65,13 +65,13 @@ double Median(std::vector<double> values) {
 // Photos
 
 std::string NoiseJpeg(int width, int height, uint32_t seed) {
-    TestJpegSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.seed = seed;
-    spec.quality = 92;
-    spec.noise = true;
-    return MakeTestJpeg(spec);
+    TestJpegOptions options;
+    options.width = width;
+    options.height = height;
+    options.seed = seed;
+    options.quality = 92;
+    options.noise = true;
+    return MakeTestJpeg(options);
 }
 
 bool WriteFile(const fs::path& file, const std::string& bytes) {

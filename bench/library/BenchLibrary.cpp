@@ -35,13 +35,13 @@ double Seconds(Clock::time_point since) {
 }
 
 std::string NoiseJpeg(int width, int height, uint32_t seed) {
-    TestJpegSpec spec;
-    spec.width = width;
-    spec.height = height;
-    spec.seed = seed;
-    spec.quality = 92;
-    spec.noise = true;
-    return MakeTestJpeg(spec);
+    TestJpegOptions options;
+    options.width = width;
+    options.height = height;
+    options.seed = seed;
+    options.quality = 92;
+    options.noise = true;
+    return MakeTestJpeg(options);
 }
 
 // EXIF block with a date, so photos are filed by their taken time as a camera's would be.

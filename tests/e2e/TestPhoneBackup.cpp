@@ -100,15 +100,15 @@ TEST_F(PhoneBackup, PairUploadBrowseDeleteRestart) {
     std::vector<std::string> photos;
     std::vector<std::string> tokens = {Token("p1", 1367397000), Token("p2", 1367398000)};
     for (uint32_t seed : {11u, 12u}) {
-        TestJpegSpec spec;
-        spec.seed = seed;
-        spec.width = 320;
-        spec.height = 240;
-        spec.withExif = true;
-        spec.exif.dateTime = "2013:05:01 08:30:00";
-        spec.exif.make = "Phone";
-        spec.exif.model = "P1";
-        photos.push_back(MakeTestJpeg(spec));
+        TestJpegOptions options;
+        options.seed = seed;
+        options.width = 320;
+        options.height = 240;
+        options.withExif = true;
+        options.exif.dateTime = "2013:05:01 08:30:00";
+        options.exif.make = "Phone";
+        options.exif.model = "P1";
+        photos.push_back(MakeTestJpeg(options));
     }
     EXPECT_EQ(Get(Keyed("/verify"), "[\"" + tokens[0] + "\"]").body, "[]\n");
     for (size_t i = 0; i < photos.size(); ++i) {

@@ -126,11 +126,11 @@ std::string PhoneTest::Token(const std::string& id, int64_t seconds) {
 }
 
 std::string PhoneTest::Photo(uint32_t seed, const std::string& date) {
-    TestJpegSpec spec;
-    spec.seed = seed;
-    spec.withExif = !date.empty();
-    spec.exif.dateTime = date;
-    return MakeTestJpeg(spec);
+    TestJpegOptions options;
+    options.seed = seed;
+    options.withExif = !date.empty();
+    options.exif.dateTime = date;
+    return MakeTestJpeg(options);
 }
 
 void PhoneTest::ReopenLibrary() {

@@ -68,14 +68,14 @@ protected:
     // A JPEG in the "incoming" folder; each seed gives other pixels (another digest).
     fs::path MakePhoto(const std::string& name, uint32_t seed, const std::string& date = "",
                        const std::string& make = "", const std::string& model = "") {
-        TestJpegSpec spec;
-        spec.seed = seed;
-        spec.withExif = !date.empty() || !make.empty() || !model.empty();
-        spec.exif.dateTime = date;
-        spec.exif.make = make;
-        spec.exif.model = model;
+        TestJpegOptions options;
+        options.seed = seed;
+        options.withExif = !date.empty() || !make.empty() || !model.empty();
+        options.exif.dateTime = date;
+        options.exif.make = make;
+        options.exif.model = model;
         fs::path file = m_dir / "incoming" / name;
-        EXPECT_TRUE(WriteTestJpeg(file, spec));
+        EXPECT_TRUE(WriteTestJpeg(file, options));
         return file;
     }
 

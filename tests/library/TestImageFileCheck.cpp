@@ -8,13 +8,13 @@ namespace {
 
 TEST(ImageFileCheck, WholeJpegsPassCutOnesFail) {
     TempDir dir;
-    TestJpegSpec spec;
-    spec.width = 200;
-    spec.height = 150;
-    spec.noise = true;
-    spec.withExif = true;
-    spec.exif.dateTime = "2013:05:01 08:30:00";
-    const std::string jpeg = MakeTestJpeg(spec);
+    TestJpegOptions options;
+    options.width = 200;
+    options.height = 150;
+    options.noise = true;
+    options.withExif = true;
+    options.exif.dateTime = "2013:05:01 08:30:00";
+    const std::string jpeg = MakeTestJpeg(options);
     ASSERT_TRUE(WriteTestFile(dir / "whole.jpg", jpeg));
     EXPECT_TRUE(IsCompleteImageFile(dir / "whole.jpg"));
     // Data after the end of the image (phones append videos or trailers) is fine.

@@ -133,7 +133,7 @@ TEST_F(ImageRecords, SameNameTwiceAndUnknownDevice) {
 TEST_F(ImageRecords, BadFilesLeaveLibraryAndFileAlone) {
     auto db = Open();
     db->SetAuth("a", 1, "A");
-    std::string jpeg = MakeTestJpeg(TestJpegSpec{});
+    std::string jpeg = MakeTestJpeg(TestJpegOptions{});
     const std::pair<const char*, std::string> cases[] = {
         {"text.jpg", "this is not an image"},
         {"empty.jpg", ""},

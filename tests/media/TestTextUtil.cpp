@@ -4,7 +4,7 @@
 
 using Pieces = std::vector<std::string>;
 
-TEST(TextUtil, SplitTextSpecExamples) {
+TEST(TextUtil, SplitTextDocumentedExamples) {
     EXPECT_EQ(SplitText("a,,b,", ","), (Pieces{"a", "", "b"}));
     EXPECT_EQ(SplitText(",a", ","), (Pieces{"", "a"}));
     EXPECT_EQ(SplitText("", ","), Pieces{});

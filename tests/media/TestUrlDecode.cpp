@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-TEST(UrlDecode, SpecExamples) {
+TEST(UrlDecode, DocumentedExamples) {
     EXPECT_EQ(UrlDecode("a%20b%2"), "a b%2");
     EXPECT_EQ(UrlDecode("%zz"), "%zz");
     EXPECT_EQ(UrlDecode("a+b"), "a+b");

@@ -65,7 +65,7 @@ TEST(Folders, XdgVariablesAndFallbacks) {
     EXPECT_EQ(GetAppDataDir(), fs::path("/cfg"));
     EXPECT_EQ(GetDataHomeDir(), fs::path("/data"));
     EXPECT_EQ(GetRuntimeDir(), fs::path("/run/user/1000"));
-    // Relative values are ignored, as the XDG specification says.
+    // Relative values are ignored, as the XDG base-directory rules say.
     env.Set("XDG_CONFIG_HOME", "relative");
     EXPECT_EQ(GetAppDataDir(), fs::path("/home/tester/.config"));
 }

@@ -56,12 +56,12 @@ protected:
     std::vector<fs::path> MakePhotos(const fs::path& folder, int count, uint32_t seed = 1) {
         std::vector<fs::path> files;
         for (int i = 0; i < count; ++i) {
-            TestJpegSpec spec;
-            spec.seed = seed + static_cast<uint32_t>(i);
-            spec.withExif = true;
-            spec.exif.dateTime = "2013:05:0" + std::to_string(1 + i % 9) + " 08:30:00";
+            TestJpegOptions options;
+            options.seed = seed + static_cast<uint32_t>(i);
+            options.withExif = true;
+            options.exif.dateTime = "2013:05:0" + std::to_string(1 + i % 9) + " 08:30:00";
             fs::path file = folder / ("IMG_" + std::to_string(seed + i) + ".jpg");
-            EXPECT_TRUE(WriteTestJpeg(file, spec));
+            EXPECT_TRUE(WriteTestJpeg(file, options));
             files.push_back(file);
         }
         return files;

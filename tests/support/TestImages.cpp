@@ -30,7 +30,7 @@ void Put32(std::string& out, uint32_t value) {
     }
 }
 
-std::string EncodeJpeg(const TestJpegSpec& spec) {
+std::string EncodeJpeg(const TestJpegOptions& options) {
     jpeg_compress_struct cinfo{};
     jpeg_error_mgr jerr{};
     cinfo.err = jpeg_std_error(&jerr);
@@ -38,30 +38,30 @@ std::string EncodeJpeg(const TestJpegSpec& spec) {
     unsigned char* buffer = nullptr;
     unsigned long size = 0;
     jpeg_mem_dest(&cinfo, &buffer, &size);
-    cinfo.image_width = static_cast<JDIMENSION>(spec.width);
-    cinfo.image_height = static_cast<JDIMENSION>(spec.height);
+    cinfo.image_width = static_cast<JDIMENSION>(options.width);
+    cinfo.image_height = static_cast<JDIMENSION>(options.height);
     cinfo.input_components = 3;
     cinfo.in_color_space = JCS_RGB;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, spec.quality, TRUE);
+    jpeg_set_quality(&cinfo, options.quality, TRUE);
     jpeg_start_compress(&cinfo, TRUE);
-    std::vector<JSAMPLE> row(static_cast<size_t>(spec.width) * 3);
-    uint32_t state = spec.seed * 2654435761u + 1;
+    std::vector<JSAMPLE> row(static_cast<size_t>(options.width) * 3);
+    uint32_t state = options.seed * 2654435761u + 1;
     if (state == 0) {
         state = 1;
     }
-    for (int y = 0; y < spec.height; ++y) {
-        for (int x = 0; x < spec.width; ++x) {
+    for (int y = 0; y < options.height; ++y) {
+        for (int x = 0; x < options.width; ++x) {
             JSAMPLE* pixel = &row[static_cast<size_t>(x) * 3];
-            if (spec.noise) {
+            if (options.noise) {
                 uint32_t r = NextRandom(state);
                 pixel[0] = static_cast<JSAMPLE>(r);
                 pixel[1] = static_cast<JSAMPLE>(r >> 8);
                 pixel[2] = static_cast<JSAMPLE>(r >> 16);
             } else {
-                pixel[0] = static_cast<JSAMPLE>((x * 255) / std::max(1, spec.width - 1));
-                pixel[1] = static_cast<JSAMPLE>((y * 255) / std::max(1, spec.height - 1));
-                pixel[2] = static_cast<JSAMPLE>((spec.seed * 37) & 0xFF);
+                pixel[0] = static_cast<JSAMPLE>((x * 255) / std::max(1, options.width - 1));
+                pixel[1] = static_cast<JSAMPLE>((y * 255) / std::max(1, options.height - 1));
+                pixel[2] = static_cast<JSAMPLE>((options.seed * 37) & 0xFF);
             }
         }
         JSAMPROW rows[1] = {row.data()};
@@ -135,31 +135,31 @@ std::string MakeExifSegment(const TestExif& exif) {
     return segment + payload;
 }
 
-std::string MakeTestJpeg(const TestJpegSpec& spec) {
-    std::string jpeg = EncodeJpeg(spec);
-    if (jpeg.size() < 2 || !spec.withExif) {
+std::string MakeTestJpeg(const TestJpegOptions& options) {
+    std::string jpeg = EncodeJpeg(options);
+    if (jpeg.size() < 2 || !options.withExif) {
         return jpeg;
     }
     // Right after SOI, where cameras put it.
-    return jpeg.substr(0, 2) + MakeExifSegment(spec.exif) + jpeg.substr(2);
+    return jpeg.substr(0, 2) + MakeExifSegment(options.exif) + jpeg.substr(2);
 }
 
-bool WriteTestJpeg(const fs::path& file, const TestJpegSpec& spec) {
-    std::string bytes = MakeTestJpeg(spec);
+bool WriteTestJpeg(const fs::path& file, const TestJpegOptions& options) {
+    std::string bytes = MakeTestJpeg(options);
     return !bytes.empty() && WriteTestFile(file, bytes);
 }
 
 std::string MakeTestJpegOfSize(int64_t bytes, uint32_t seed) {
     // Noise at quality 90 costs about 2.4 bytes per pixel; measure a sample and scale.
-    TestJpegSpec spec;
-    spec.noise = true;
-    spec.quality = 90;
-    spec.seed = seed;
-    spec.width = 256;
-    spec.height = 256;
-    const double perPixel = static_cast<double>(MakeTestJpeg(spec).size()) / (256.0 * 256.0);
+    TestJpegOptions options;
+    options.noise = true;
+    options.quality = 90;
+    options.seed = seed;
+    options.width = 256;
+    options.height = 256;
+    const double perPixel = static_cast<double>(MakeTestJpeg(options).size()) / (256.0 * 256.0);
     const double pixels = static_cast<double>(bytes) / perPixel;
-    spec.width = std::max(16, static_cast<int>(std::sqrt(pixels * 4.0 / 3.0)) / 16 * 16);
-    spec.height = std::max(16, static_cast<int>(pixels / spec.width));
-    return MakeTestJpeg(spec);
+    options.width = std::max(16, static_cast<int>(std::sqrt(pixels * 4.0 / 3.0)) / 16 * 16);
+    options.height = std::max(16, static_cast<int>(pixels / options.width));
+    return MakeTestJpeg(options);
 }

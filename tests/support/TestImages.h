@@ -15,7 +15,7 @@ struct TestExif {
     int orientation = 0;  // 0: no tag
 };
 
-struct TestJpegSpec {
+struct TestJpegOptions {
     int width = 64;
     int height = 48;
     uint32_t seed = 1; // different seeds give different pixels, so different digests
@@ -27,9 +27,9 @@ struct TestJpegSpec {
 };
 
 // The encoded file; empty on failure.
-std::string MakeTestJpeg(const TestJpegSpec& spec);
+std::string MakeTestJpeg(const TestJpegOptions& options);
 // Writes MakeTestJpeg's bytes, creating parent folders. False on failure.
-bool WriteTestJpeg(const fs::path& file, const TestJpegSpec& spec);
+bool WriteTestJpeg(const fs::path& file, const TestJpegOptions& options);
 // A noisy JPEG of roughly the given size in bytes (within about 10%).
 std::string MakeTestJpegOfSize(int64_t bytes, uint32_t seed);
 // The EXIF APP1 segment (marker, length, "Exif\0\0", little-endian TIFF) for the given tags.
