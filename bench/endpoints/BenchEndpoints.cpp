@@ -20,6 +20,7 @@
 #include "shell/CNotifyHub.h"
 #include "tests/support/NullMainWnd.h"
 
+#include "platform/FileSystem.h"
 #include "tests/support/TestImages.h"
 
 #include <arpa/inet.h>
@@ -64,36 +65,16 @@ double Median(std::vector<double> values) {
 // ---------------------------------------------------------------------------------------------
 // Photos
 
-std::string NoiseJpeg(int width, int height, uint32_t seed) {
-    TestJpegOptions options;
-    options.width = width;
-    options.height = height;
-    options.seed = seed;
-    options.quality = 92;
-    options.noise = true;
-    return MakeTestJpeg(options);
-}
-
-bool WriteFile(const fs::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out.flush());
-}
-
 int GenPhotos(const fs::path& dir, int count, int64_t minBytes, int64_t maxBytes) {
     fs::create_directories(dir);
     // A few encodings of different sizes; a comment segment right after the start marker gives
     // every file its own bytes and digest.
     constexpr int kBases = 12;
-    const std::string sample = NoiseJpeg(256, 256, 1);
-    const double perPixel = static_cast<double>(sample.size()) / (256.0 * 256.0);
     std::vector<std::string> bases;
     for (int b = 0; b < kBases; ++b) {
-        double bytes = minBytes + (maxBytes - minBytes) * (b + 0.5) / kBases;
-        double pixels = bytes / perPixel;
-        int width = static_cast<int>(std::sqrt(pixels * 4.0 / 3.0)) / 16 * 16;
-        int height = static_cast<int>(pixels / width);
-        bases.push_back(NoiseJpeg(width, height, 100 + b));
+        bases.push_back(
+            MakeTestJpegOfSize(minBytes + (maxBytes - minBytes) * (2 * b + 1) / (2 * kBases),
+                               static_cast<uint32_t>(100 + b)));
     }
     for (int i = 0; i < count; ++i) {
         const std::string text = "bench photo " + std::to_string(i);
@@ -104,7 +85,7 @@ int GenPhotos(const fs::path& dir, int count, int64_t minBytes, int64_t maxBytes
         const std::string& base = bases[i % kBases];
         char name[32];
         std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
-        if (!WriteFile(dir / name, base.substr(0, 2) + comment + base.substr(2))) {
+        if (!WriteWholeFile(dir / name, base.substr(0, 2) + comment + base.substr(2))) {
             std::fprintf(stderr, "cannot write %s\n", (dir / name).c_str());
             return 1;
         }
@@ -438,7 +419,13 @@ int ThumbServer(const fs::path& work) {
     fs::remove_all(work);
     fs::create_directories(work / "incoming");
     const fs::path photo = work / "incoming" / "IMG_0001.JPG";
-    if (!WriteFile(photo, NoiseJpeg(1600, 1200, 5))) {
+    TestJpegOptions options;
+    options.width = 1600;
+    options.height = 1200;
+    options.seed = 5;
+    options.quality = 92;
+    options.noise = true;
+    if (!WriteWholeFile(photo, MakeTestJpeg(options))) {
         return 1;
     }
     auto service = std::make_unique<Service>();

@@ -9,6 +9,7 @@
 #include "library/ISQLite3.h"
 #include "media/JsonText.h"
 
+#include "platform/FileSystem.h"
 #include "tests/support/TestImages.h"
 
 #include <jpeglib.h>
@@ -34,16 +35,6 @@ double Seconds(Clock::time_point since) {
     return std::chrono::duration<double>(Clock::now() - since).count();
 }
 
-std::string NoiseJpeg(int width, int height, uint32_t seed) {
-    TestJpegOptions options;
-    options.width = width;
-    options.height = height;
-    options.seed = seed;
-    options.quality = 92;
-    options.noise = true;
-    return MakeTestJpeg(options);
-}
-
 // EXIF block with a date, so photos are filed by their taken time as a camera's would be.
 std::string WithExifDate(const std::string& jpeg, int index) {
     char date[32];
@@ -59,33 +50,23 @@ std::string WithExifDate(const std::string& jpeg, int index) {
     return jpeg.substr(0, 2) + segment + payload + jpeg.substr(2);
 }
 
-bool WriteFile(const fs::path& file, const std::string& bytes) {
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
-    return static_cast<bool>(out.flush());
-}
-
 int GenPhotos(const fs::path& dir, int count, int64_t minBytes, int64_t maxBytes) {
     fs::create_directories(dir);
     // A few distinct encodings of different sizes; every file gets its own bytes after the
     // end-of-image marker, so each has its own digest (as every real photo does).
     constexpr int kBases = 16;
     std::vector<std::string> bases;
-    const std::string sample = NoiseJpeg(256, 256, 1);
-    const double perPixel = static_cast<double>(sample.size()) / (256.0 * 256.0);
     for (int b = 0; b < kBases; ++b) {
-        double bytes = minBytes + (maxBytes - minBytes) * (b + 0.5) / kBases;
-        double pixels = bytes / perPixel;
-        int width = static_cast<int>(std::sqrt(pixels * 4.0 / 3.0)) / 16 * 16;
-        int height = static_cast<int>(pixels / width);
-        bases.push_back(NoiseJpeg(width, height, 100 + b));
+        bases.push_back(
+            MakeTestJpegOfSize(minBytes + (maxBytes - minBytes) * (2 * b + 1) / (2 * kBases),
+                               static_cast<uint32_t>(100 + b)));
     }
     for (int i = 0; i < count; ++i) {
         char name[64];
         std::snprintf(name, sizeof name, "IMG_%04d.JPG", i);
         std::string bytes = WithExifDate(bases[i % kBases], i);
         bytes += "unique-trailer-" + std::to_string(i);
-        if (!WriteFile(dir / name, bytes)) {
+        if (!WriteWholeFile(dir / name, bytes)) {
             std::fprintf(stderr, "cannot write %s\n", (dir / name).c_str());
             return 1;
         }
