@@ -1,95 +1,8 @@
 #include "PhoneClient.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
+#include "tests/support/TestConnection.h"
 
-#include <cerrno>
 #include <cstdio>
-
-namespace {
-
-constexpr int kTimeoutMs = 30000;
-
-class Socket {
-public:
-    Socket(int port, const std::string& from) {
-        m_fd = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (m_fd < 0) {
-            return;
-        }
-        sockaddr_in local{};
-        local.sin_family = AF_INET;
-        inet_pton(AF_INET, from.c_str(), &local.sin_addr);
-        sockaddr_in remote{};
-        remote.sin_family = AF_INET;
-        remote.sin_port = htons(static_cast<uint16_t>(port));
-        inet_pton(AF_INET, "127.0.0.1", &remote.sin_addr);
-        if (::bind(m_fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
-            ::connect(m_fd, reinterpret_cast<sockaddr*>(&remote), sizeof remote) != 0) {
-            ::close(m_fd);
-            m_fd = -1;
-            return;
-        }
-        int one = 1;
-        setsockopt(m_fd, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
-    }
-    ~Socket() {
-        if (m_fd >= 0) {
-            ::close(m_fd);
-        }
-    }
-    Socket(const Socket&) = delete;
-    Socket& operator=(const Socket&) = delete;
-
-    bool Ok() const { return m_fd >= 0; }
-
-    bool Send(std::string_view bytes) {
-        while (!bytes.empty()) {
-            ssize_t n = ::send(m_fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return false;
-            }
-            bytes.remove_prefix(static_cast<size_t>(n));
-        }
-        return true;
-    }
-
-    // Everything until the server closes (or the time-out passes).
-    std::string ReadAll() {
-        std::string out;
-        char buffer[65536];
-        for (;;) {
-            pollfd p{m_fd, POLLIN, 0};
-            int ready = ::poll(&p, 1, kTimeoutMs);
-            if (ready < 0 && errno == EINTR) {
-                continue;
-            }
-            if (ready <= 0) {
-                return out;
-            }
-            ssize_t n = ::recv(m_fd, buffer, sizeof buffer, 0);
-            if (n < 0 && errno == EINTR) {
-                continue;
-            }
-            if (n <= 0) {
-                return out;
-            }
-            out.append(buffer, static_cast<size_t>(n));
-        }
-    }
-
-private:
-    int m_fd = -1;
-};
-
-} // namespace
 
 int PhoneAnswer::Status() const {
     int status = 0;
@@ -143,11 +56,7 @@ PhoneAnswer PhoneClient::Parse(std::string raw) {
 }
 
 PhoneAnswer PhoneClient::Raw(std::string_view request) const {
-    Socket socket(m_port, m_from);
-    if (!socket.Ok() || !socket.Send(request)) {
-        return {};
-    }
-    return Parse(socket.ReadAll());
+    return Parse(Exchange(m_port, request, m_from.c_str(), std::chrono::seconds(60)));
 }
 
 PhoneAnswer PhoneClient::Get(const std::string& target) const {

@@ -1,4 +1,4 @@
-#include "NetClient.h"
+#include "tests/support/TestConnection.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -101,10 +101,11 @@ bool TestConnection::WaitClosed(std::chrono::milliseconds timeout) {
     return closed;
 }
 
-std::string Exchange(int port, std::string_view request, const char* fromAddress) {
+std::string Exchange(int port, std::string_view request, const char* fromAddress,
+                     std::chrono::milliseconds timeout) {
     TestConnection connection(port, fromAddress);
     if (!connection.Connected() || !connection.Send(request)) {
         return {};
     }
-    return connection.ReadAll(std::chrono::seconds(20));
+    return connection.ReadAll(timeout);
 }
