@@ -21,10 +21,18 @@ std::string FormatSize(int64_t bytes) {
     return text;
 }
 
+namespace {
+
+struct HoursMinutesSeconds {
+    unsigned long h, m, s;
+    explicit HoursMinutesSeconds(uint32_t seconds)
+        : h(seconds / 3600), m((seconds / 60) % 60), s(seconds % 60) {}
+};
+
+} // namespace
+
 std::string FormatDuration(uint32_t seconds) {
-    const unsigned long h = seconds / 3600;
-    const unsigned long m = (seconds / 60) % 60;
-    const unsigned long s = seconds % 60;
+    const auto [h, m, s] = HoursMinutesSeconds(seconds);
     char text[96];
     if (h > 0) {
         std::snprintf(text, sizeof(text), "%lu时%lu分%lu秒", h, m, s);
@@ -37,9 +45,7 @@ std::string FormatDuration(uint32_t seconds) {
 }
 
 std::string FormatClock(uint32_t seconds) {
-    const unsigned long h = seconds / 3600;
-    const unsigned long m = (seconds / 60) % 60;
-    const unsigned long s = seconds % 60;
+    const auto [h, m, s] = HoursMinutesSeconds(seconds);
     char text[64];
     if (h > 0) {
         std::snprintf(text, sizeof(text), "%lu:%02lu:%02lu", h, m, s);
