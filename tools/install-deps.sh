@@ -1,20 +1,23 @@
 #!/bin/sh
 # Installs the Debian packages that building, testing and benchmarking need, only those missing.
 # Usage: tools/install-deps.sh build|test|bench
+# The package names live in tools/deps/<topic>.<kind>: a test set-up also installs what the
+# build needs, a bench set-up what both need.
 set -e
-build="cmake ninja-build make clang libclang-rt-14-dev pkg-config libjsoncpp-dev libsqlite3-dev
- zlib1g-dev libminizip-dev libasio-dev libturbojpeg0-dev libjpeg62-turbo-dev libpng-dev libgif-dev
- libtiff-dev"
-test="libgtest-dev libgmock-dev imagemagick libimage-exiftool-perl zbar-tools
- golang-github-rwcarlsen-goexif-dev desktop-file-utils procps"
-bench="libbenchmark-dev libvips-tools nginx-light wrk openssl hyperfine time"
-
+deps="$(dirname "$0")/deps"
 case "$1" in
-    build) want="$build" ;;
-    test) want="$build $test" ;;
-    bench) want="$build $test $bench" ;;
+    build) kinds="build" ;;
+    test) kinds="build test" ;;
+    bench) kinds="build test bench" ;;
     *) echo "usage: $0 build|test|bench" >&2; exit 2 ;;
 esac
+
+want=""
+for k in $kinds; do
+    for f in "$deps"/*."$k"; do
+        [ -f "$f" ] && want="$want $(sed 's/#.*//' "$f" | tr '\n' ' ')"
+    done
+done
 
 missing=""
 for p in $want; do
