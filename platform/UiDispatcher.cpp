@@ -70,10 +70,13 @@ size_t CHUiDispatcher::RunPending() {
 
 void CHUiDispatcher::Shutdown() {
     std::deque<std::function<void()>> dropped;
+    std::function<void()> wake;
     {
         std::lock_guard<std::mutex> guard(m_core->lock);
         m_core->shutDown = true;
         dropped.swap(m_core->queue);
+        // A backend's wake-up may hold a Runner, which holds the queue: let go of it.
+        wake.swap(m_core->wake);
     }
     // Tasks are destroyed outside the lock: their captures may post or lock themselves.
 }
