@@ -1,0 +1,42 @@
+#include "ui/framework/UIEditBox.h"
+
+#include "ui/framework/UIGeometry.h"
+#include "ui/framework/UISkinDraw.h"
+#include "ui/framework/UISkinText.h"
+
+bool UIEditBox::ApplySkin(IResource* resource, std::string_view path, const Json::Value* start) {
+    if (!resource)
+        return false;
+    const Json::Value* node = resource->FindNode(path, start);
+    if (!node)
+        return false;
+    SkinQuad size = resource->GetRect("size", node);
+    if (size[2] > 0 && size[3] > 0)
+        SetLayout(size);
+    m_normal = resource->GetImageStyle("normal", node);
+    m_grayed = resource->GetImageStyle("grayed", node);
+    m_bkgnd = resource->GetImageStyle("bkgnd", node);
+    m_textStyle = resource->GetTextStyle("Text", node);
+    m_margin = resource->GetRect("margin", node);
+    Invalidate();
+    return true;
+}
+
+void UIEditBox::SetText(std::string text) {
+    if (text == m_text)
+        return;
+    m_text = std::move(text);
+    Invalidate();
+    NotifyParent(this, kNotifyTextChanged, Id());
+}
+
+CHRect UIEditBox::TextRect() const {
+    return RectInset(Rect(), m_margin[0], m_margin[1], m_margin[2], m_margin[3]);
+}
+
+void UIEditBox::Draw(cairo_t* cr, const CHRect& rect, const CHRect&) {
+    DrawImageStyle(cr, rect, m_bkgnd);
+    DrawImageStyle(cr, rect, IsEnabled() ? m_normal : m_grayed);
+    DrawSkinText(cr, m_text, TextRect(), m_textStyle.font, m_textStyle.color,
+                 kTextVCenter | kTextSingleLine | (m_textStyle.align & (kTextCenter | kTextRight)));
+}

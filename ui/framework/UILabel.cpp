@@ -1,0 +1,38 @@
+#include "ui/framework/UILabel.h"
+
+#include "ui/framework/UISkinText.h"
+
+bool UILabel::ApplySkin(IResource* resource, std::string_view path, const Json::Value* start) {
+    if (!resource)
+        return false;
+    const Json::Value* node = resource->FindNode(path, start);
+    if (!node)
+        return false;
+    SkinQuad size = resource->GetRect("size", node);
+    if (size[2] > 0 && size[3] > 0)
+        SetLayout(size);
+    m_style = resource->GetTextStyle("text", node);
+    if (m_text.empty())
+        m_text = m_style.text;
+    Invalidate();
+    return true;
+}
+
+void UILabel::SetText(std::string text) {
+    m_text = std::move(text);
+    Invalidate();
+}
+
+void UILabel::SetTextStyle(const SkinTextStyle& style) {
+    m_style = style;
+    Invalidate();
+}
+
+void UILabel::SetTextColor(SkinColor color) {
+    m_style.color = color;
+    Invalidate();
+}
+
+void UILabel::Draw(cairo_t* cr, const CHRect& rect, const CHRect&) {
+    DrawSkinText(cr, m_text, rect, m_style);
+}
