@@ -22,10 +22,10 @@ bool CHChunkDecoder::ParseSizeLine(std::string_view line, uint64_t& size) {
     size = 0;
     size_t i = 0;
     for (; i < line.size() && HexValue(line[i]) >= 0; ++i) {
-        size = size * 16 + static_cast<uint64_t>(HexValue(line[i]));
-        if (size > kMaxSize) {
-            return false;
+        if (size > kMaxSize / 16) {
+            return false; // checked before shifting, so no digit can wrap the value round
         }
+        size = size * 16 + static_cast<uint64_t>(HexValue(line[i]));
     }
     if (i == 0) {
         return false;

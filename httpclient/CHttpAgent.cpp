@@ -171,8 +171,8 @@ bool CHttpAgent::Open(const std::string& host, int port, const std::string& meth
 }
 
 bool CHttpAgent::SetHeaderValue(const std::string& name, const std::string& value) {
-    if (name.empty() || !IsCleanText(name, false, false) ||
-        name.find(':') != std::string::npos || !IsCleanText(value, true, true)) {
+    if (name.empty() || !IsCleanText(name, false, false) || name.find(':') != std::string::npos ||
+        !IsCleanText(value, true, true)) {
         return false;
     }
     m_requestHeaders[name] = value;
@@ -293,8 +293,8 @@ bool CHttpAgent::Connect() {
     if (rc != 0) {
         int error = 0;
         socklen_t size = sizeof(error);
-        if (!WaitFor(POLLOUT) ||
-            ::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 || error != 0) {
+        if (!WaitFor(POLLOUT) || ::getsockopt(m_socket, SOL_SOCKET, SO_ERROR, &error, &size) != 0 ||
+            error != 0) {
             Close();
             return false;
         }

@@ -52,8 +52,8 @@ public:
     // (starting with a letter, resolved to IPv4) or a dotted IPv4 address. False when a part is
     // empty or holds CR, LF, NUL or another control character, or when method, path or
     // version holds a blank.
-    bool Open(const std::string& host, int port, const std::string& method,
-              const std::string& path, const std::string& version);
+    bool Open(const std::string& host, int port, const std::string& method, const std::string& path,
+              const std::string& version);
     // Sets (or replaces) a request header; the value is printf-formatted. False for an empty
     // name or format, a name with blanks, ':' or control characters, or a value holding CR, LF,
     // NUL or another control character (tab allowed). Headers go out ordered by the byte values
@@ -71,8 +71,9 @@ public:
     // Reads and parses the response head (at most kMaxHeadBytes). False when no complete head
     // arrived, or a head was already received. Bytes after the head are the body's first block.
     bool ReceiveHead();
-    // The body into a file, created or replaced; needs a Content-Length. False on a short body, a failed write, or an abort by the callback (the
-    // partial file stays). The callback may be empty.
+    // The body into a file, created or replaced; needs a Content-Length. False on a short body, a
+    // failed write, or an abort by the callback (the partial file stays). The callback may be
+    // empty.
     bool DownloadToFile(const fs::path& file, const ProgressCallback& callback, void* user);
     // As DownloadToFile, handing every block to the callback instead of a file (required).
     bool ReceiveBodyBlocks(const ProgressCallback& callback, void* user);
