@@ -185,7 +185,7 @@ bool CUpdateCheck::Exchange(CHttpAgent& agent, const std::string& report, std::s
 void CUpdateCheck::Offer(const UpdateAnswer& answer) {
     if (IsHeadlessMode()) {
         // Nobody to ask: say where the new version is and leave the rest to the user.
-        ShowMessage(kQuestionTitle, Format("发现新版 %s", answer.version) + ": " +
+        ShowMessage(kQuestionTitle, Format("发现新版 %s，下载地址 ", answer.version) +
                                         PlainText(answer.downloadUrl, 2048));
         return;
     }
