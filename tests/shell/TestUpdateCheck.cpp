@@ -1,6 +1,7 @@
 // The update check with the real controller core against a scripted update server: what goes
 // out, what each answer leads to, and how the updater or the browser is started.
 
+#include "httpclient/CHttpAgent.h"
 #include "media/CHMd5.h"
 #include "media/JsonText.h"
 #include "pairing/MachineId.h"
@@ -8,6 +9,8 @@
 #include "shell/CVellumoCore.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestDirs.h"
+#include "tests/support/TestNginx.h"
+#include "tests/support/TestProcess.h"
 #include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
@@ -371,4 +374,54 @@ TEST_F(UpdateCheckTest, ShutdownDuringAHungCheckDoesNotWaitForTheServer) {
     Json::Value report;
     ASSERT_TRUE(JsonParse(again->Library()->GetConfig("count_data"), report));
     EXPECT_EQ(JsonAsInt64(report["1004"]), 1);
+}
+
+TEST_F(UpdateCheckTest, ThePublishedNginxConfigurationAnswersBothPrograms) {
+    if (!TestNginx::Available()) {
+        GTEST_SKIP() << "nginx-light is not installed (make deps-test installs it)";
+    }
+    const std::string package(300000, 'z');
+    ASSERT_TRUE(WriteTestFile(m_dir / "updates" / "packages" / "vellumo-1.3.zip", package));
+    int port = FreeTcpPort();
+    TestNginx nginx(m_dir / "nginx");
+    ASSERT_TRUE(nginx.Start(
+        m_dir / "www", TestNginx::UpdateServerConfig(VELLUMO_SOURCE_DIR, port, m_dir / "updates")))
+        << nginx.ErrorLog();
+    std::string address = "127.0.0.1:" + std::to_string(port);
+
+    // Vellumo's question, with its report, is offered 1.3.
+    StoreReportOfARun("phone");
+    auto core = StartCore();
+    setenv("VELLUMO_UPDATE_SERVER", address.c_str(), 1);
+    ASSERT_TRUE(core->CheckForUpdates(false));
+    ASSERT_TRUE(WaitFor([&] { return !core->IsUpdateCheckRunning(); }, 30s));
+    std::vector<Shown> shown = TakeShown();
+    ASSERT_EQ(shown.size(), 1u) << nginx.ErrorLog();
+    EXPECT_EQ(shown[0].text, "发现新版 1.3，前往更新？");
+
+    // Fernlift's question (a GET) finds the package address; the newest version is told so.
+    for (const std::string version : {"1.2", "1.3"}) {
+        CHttpAgent agent;
+        ASSERT_TRUE(
+            agent.Open("127.0.0.1", port, "GET", "/check_update?version=" + version, "HTTP/1.1"));
+        ASSERT_TRUE(agent.SetHeader("Host", "%s", address.c_str()));
+        ASSERT_TRUE(agent.SendHead() && agent.ReceiveHead());
+        EXPECT_EQ(agent.GetStatusCode(), 200);
+        std::string body;
+        ASSERT_TRUE(agent.ReceiveBody(body));
+        Json::Value answer;
+        ASSERT_TRUE(JsonParse(body, answer)) << body;
+        EXPECT_EQ(JsonAsInt64(answer["update"]), version == "1.2" ? 1 : 0);
+        if (version == "1.2") {
+            EXPECT_EQ(answer["update_url"].asString().rfind("http://", 0), 0u);
+        }
+    }
+    // The package, with its length.
+    CHttpAgent agent;
+    ASSERT_TRUE(agent.Open("127.0.0.1", port, "GET", "/packages/vellumo-1.3.zip", "HTTP/1.1"));
+    ASSERT_TRUE(agent.SetHeader("Host", "%s", address.c_str()));
+    ASSERT_TRUE(agent.SendHead() && agent.ReceiveHead());
+    EXPECT_EQ(agent.GetStatusCode(), 200);
+    ASSERT_TRUE(agent.DownloadToFile(m_dir / "package.zip", nullptr, nullptr));
+    EXPECT_EQ(ReadTestFile(m_dir / "package.zip"), package);
 }
