@@ -4,8 +4,10 @@
 #include "httpclient/CHttpAgent.h"
 #include "media/CHMd5.h"
 #include "media/JsonText.h"
+#include "net/CHPairingEndpoints.h"
 #include "pairing/MachineId.h"
 #include "platform/Dialogs.h"
+#include "platform/Version.h"
 #include "shell/CVellumoCore.h"
 #include "tests/support/ScriptedServer.h"
 #include "tests/support/TestDirs.h"
@@ -22,7 +24,11 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
+
+// The pairing answer and the update check speak of the same version.
+static_assert(std::string_view(CHPairingEndpoints::kVersion) == kVellumoVersion);
 
 namespace {
 
