@@ -61,25 +61,6 @@ bool IsValidHost(const std::string& host, int port) {
     return !host.empty() && IsCleanText(host, false, false) && port > 0 && port <= 65535;
 }
 
-std::string Lower(std::string text) {
-    for (char& c : text) {
-        if (c >= 'A' && c <= 'Z') {
-            c = static_cast<char>(c - 'A' + 'a');
-        }
-    }
-    return text;
-}
-
-std::string_view TrimSpaceTab(std::string_view text) {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) {
-        text.remove_prefix(1);
-    }
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) {
-        text.remove_suffix(1);
-    }
-    return text;
-}
-
 int MillisecondsUntil(Clock::time_point deadline) {
     auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
     if (left.count() <= 0) {
@@ -135,13 +116,12 @@ void CHttpAgent::Close() {
 void CHttpAgent::Reset() {
     Close();
     m_requestLine.clear();
-    m_statusLine.clear();
     m_pending.clear();
     m_pendingOffset = 0;
     m_rawHead.clear();
     m_headReceived = false;
     m_requestHeaders.clear();
-    m_responseHeaders.clear();
+    m_head = ResponseHead();
 }
 
 void CHttpAgent::SetTimeout(int seconds) {
@@ -399,7 +379,8 @@ bool CHttpAgent::ReceiveHead() {
             m_pending = received.substr(end + 4);
             m_pendingOffset = 0;
             m_headReceived = true;
-            return ParseHead(m_rawHead);
+            m_head = ResponseHead::Parse(m_rawHead);
+            return true;
         }
         if (received.size() >= kMaxHeadBytes) {
             return false; // no complete head within the bound
@@ -407,65 +388,12 @@ bool CHttpAgent::ReceiveHead() {
     }
 }
 
-bool CHttpAgent::ParseHead(std::string_view head) {
-    size_t lineEnd = head.find("\r\n");
-    m_statusLine = std::string(head.substr(0, lineEnd));
-    size_t at = lineEnd + 2;
-    while (at < head.size()) {
-        size_t end = head.find("\r\n", at);
-        if (end == std::string_view::npos || end == at) {
-            break;
-        }
-        std::string_view line = head.substr(at, end - at);
-        at = end + 2;
-        size_t colon = line.find(':');
-        if (colon == std::string_view::npos) {
-            continue;
-        }
-        std::string_view name = TrimSpaceTab(line.substr(0, colon));
-        if (name.empty()) {
-            continue;
-        }
-        m_responseHeaders[Lower(std::string(name))] =
-            std::string(TrimSpaceTab(line.substr(colon + 1)));
-    }
-    return true;
-}
-
 int CHttpAgent::GetStatusCode() const {
-    size_t first = m_statusLine.find(' ');
-    if (first == std::string::npos) {
-        return 404;
-    }
-    size_t second = m_statusLine.find(' ', first + 1);
-    if (second == std::string::npos) {
-        return 404;
-    }
-    // Leading decimal digits, as a C conversion reads them; bounded so it cannot overflow.
-    int code = 0;
-    for (size_t i = first + 1; i < second && i < first + 10; ++i) {
-        char c = m_statusLine[i];
-        if (c < '0' || c > '9') {
-            break;
-        }
-        code = code * 10 + (c - '0');
-    }
-    return code;
+    return m_head.StatusCode();
 }
 
 int64_t CHttpAgent::GetContentLength() const {
-    std::string text = GetHeader("content-length");
-    if (text.empty() || text.size() > 18) {
-        return 0;
-    }
-    int64_t value = 0;
-    for (char c : text) {
-        if (c < '0' || c > '9') {
-            return 0;
-        }
-        value = value * 10 + (c - '0');
-    }
-    return value;
+    return m_head.ContentLength();
 }
 
 bool CHttpAgent::GetRawHead(std::string& out) const {
@@ -474,15 +402,14 @@ bool CHttpAgent::GetRawHead(std::string& out) const {
 }
 
 std::string CHttpAgent::GetHeader(const std::string& name) const {
-    auto found = m_responseHeaders.find(Lower(name));
-    return found == m_responseHeaders.end() ? std::string() : found->second;
+    return m_head.Header(name);
 }
 
 CHttpAgent::BodyKind CHttpAgent::Framing() const {
     if (GetContentLength() > 0) {
         return BodyKind::Length;
     }
-    if (Lower(GetHeader("transfer-encoding")) == "chunked") {
+    if (LowerAscii(GetHeader("transfer-encoding")) == "chunked") {
         return BodyKind::Chunked;
     }
     return BodyKind::None;

@@ -11,6 +11,8 @@
 // and name resolution. Cancel, from any other thread, ends any wait within 100 ms; a cancelled
 // agent stays cancelled (every later operation fails) until it is destroyed.
 
+#include "httpclient/ResponseHead.h"
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -90,7 +92,7 @@ public:
     bool GetRawHead(std::string& out) const;
     // A response header by name (case-insensitive); "" when absent.
     std::string GetHeader(const std::string& name) const;
-    const std::string& GetStatusLine() const { return m_statusLine; }
+    const std::string& GetStatusLine() const { return m_head.statusLine; }
 
     void Close();
     // Seconds for every wait; values below 1 count as 1.
@@ -122,7 +124,6 @@ private:
     // The next body block: pending head bytes first, then at most `limit` bytes from the
     // socket. length 0 when the peer closed or a wait failed.
     Block NextBlock(size_t limit);
-    bool ParseHead(std::string_view head);
     BodyKind Framing() const;
     bool ReceiveChunked(std::string& out);
     bool ReceiveBlocks(const ProgressCallback& callback, void* user,
@@ -142,8 +143,7 @@ private:
     bool m_headReceived = false;
     std::string m_requestLine;
     std::map<std::string, std::string> m_requestHeaders; // byte order of names
-    std::string m_statusLine;
-    std::map<std::string, std::string> m_responseHeaders; // lower-cased names
-    std::unique_ptr<char[]> m_buffer;                     // receive buffer of m_blockSize
+    ResponseHead m_head;
+    std::unique_ptr<char[]> m_buffer; // receive buffer of m_blockSize
     size_t m_bufferSize = 0;
 };
