@@ -6,6 +6,7 @@
 #include "pairing/LocalAddress.h"
 #include "pairing/MachineId.h"
 #include "platform/ServicePort.h"
+#include "platform/Version.h"
 #include "shell/AccessPoints.h"
 
 #include <unistd.h>
@@ -68,11 +69,12 @@ std::string JsonEscapeText(std::string_view text) {
 }
 
 std::string BuildPairingPayload(const std::string& password, const std::string& ip) {
-    std::string payload =
-        "{\"ip\":\"" + JsonEscapeText(ip) + "\", \"port\":" + std::to_string(PairingPort()) +
-        ", \"passwd\":\"" + JsonEscapeText(password) + "\", \"name\":\"" +
-        JsonEscapeText(Base64Encode(GetHostNameText())) + "\", \"id\":\"" +
-        JsonEscapeText(GetMachineId()) + "\", \"host\":\"pc\", \"version\":\"1.2\"}";
+    std::string payload = "{\"ip\":\"" + JsonEscapeText(ip) +
+                          "\", \"port\":" + std::to_string(PairingPort()) + ", \"passwd\":\"" +
+                          JsonEscapeText(password) + "\", \"name\":\"" +
+                          JsonEscapeText(Base64Encode(GetHostNameText())) + "\", \"id\":\"" +
+                          JsonEscapeText(GetMachineId()) + "\", \"host\":\"pc\", \"version\":\"" +
+                          kVellumoVersion + "\"}";
     return payload;
 }
 

@@ -49,6 +49,14 @@ void ShowMessage(const std::string& title, const std::string& text) {
     }
 }
 
+bool AskOkCancel(const std::string& title, const std::string& text) {
+    if (IsHeadlessMode()) {
+        return false;
+    }
+    DialogBackend backend = CurrentBackend();
+    return backend.askOkCancel && backend.askOkCancel(title, text);
+}
+
 int ChooseFiles(void* owner, const FileFilterList& filters, std::vector<fs::path>& out) {
     out.clear();
     if (IsHeadlessMode()) {

@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -148,7 +149,17 @@ fs::path GetModulePath() {
     if (ec) {
         return {};
     }
-    return path;
+    return ProgramPathFromLink(path);
+}
+
+fs::path ProgramPathFromLink(const fs::path& link) {
+    static constexpr std::string_view kDeleted = " (deleted)";
+    const std::string& text = link.native();
+    std::error_code ec;
+    if (text.size() > kDeleted.size() && text.ends_with(kDeleted) && !fs::exists(link, ec)) {
+        return fs::path(text.substr(0, text.size() - kDeleted.size()));
+    }
+    return link;
 }
 
 fs::path GetModuleDir() {

@@ -11,4 +11,7 @@ fs::path GetAppDataDir();   // $XDG_CONFIG_HOME, else ~/.config
 fs::path GetDataHomeDir();  // $XDG_DATA_HOME, else ~/.local/share (the Trash lives here)
 fs::path GetRuntimeDir();   // $XDG_RUNTIME_DIR, else /tmp
 fs::path GetModulePath();   // the running program file (/proc/self/exe)
-fs::path GetModuleDir();    // its folder
+// The program path in a /proc/<pid>/exe link: after an update replaced the running file the
+// link ends in " (deleted)", which is dropped unless a file of the full name exists.
+fs::path ProgramPathFromLink(const fs::path& link);
+fs::path GetModuleDir(); // its folder

@@ -4,6 +4,7 @@
 #include "pairing/PairingPayload.h"
 #include "pairing/QrImage.h"
 #include "platform/Dialogs.h"
+#include "platform/Version.h"
 #include "shell/CSingleInstance.h"
 #include "shell/CVellumoCore.h"
 
@@ -16,7 +17,6 @@
 
 namespace {
 
-constexpr const char* kVersion = "1.2";
 constexpr int kListenWaitMs = 10000;
 
 bool EnvSet(const char* name) {
@@ -101,7 +101,9 @@ std::string CVellumoApp::UsageText() {
            "  <storage>/Repos, <storage>/Thumb      the photos and their thumbnails\n"
            "\n"
            "Environment:\n"
-           "  VELLUMO_PORT   HTTP port of the service (default 6639)\n";
+           "  VELLUMO_PORT           HTTP port of the service (default 6639)\n"
+           "  VELLUMO_UPDATE_SERVER  host:port of the update server, or \"off\" (the built-in\n"
+           "                         setting is used when unset; empty means off)\n";
 }
 
 bool CVellumoApp::NoDisplay() {
@@ -119,7 +121,7 @@ int CVellumoApp::Run(const std::vector<std::string>& args) {
         return 0;
     }
     if (options.version) {
-        std::cout << "Vellumo " << kVersion << "\n";
+        std::cout << "Vellumo " << kVellumoVersion << "\n";
         return 0;
     }
     for (const std::string& arg : options.unknown) {
@@ -229,7 +231,7 @@ int CVellumoApp::RunService(const AppOptions& options) {
     auto symbol = std::make_unique<CHQrEncoder>();
     std::string qr = symbol->Encode(payload.c_str()) ? RenderQrHalfBlocks(*symbol) : "";
 
-    std::cout << "Vellumo " << kVersion << " running headless\n"
+    std::cout << "Vellumo " << kVellumoVersion << " running headless\n"
               << "storage root: " << core->GetRootPath().string() << "\n"
               << "address: " << (ip.empty() ? "(no network address found)" : ip) << " port " << port
               << "\n"

@@ -53,6 +53,8 @@ bool CVellumoCore::Start() {
         return false;
     }
     m_hub.NotifyDeviceStats(kLocalDevice);
+    m_updateCheck.Attach(m_db.get(), m_options.programPath);
+    CheckForUpdates(true);
     if (m_options.startWatcher) {
         StartWatcher();
     }
@@ -122,6 +124,8 @@ void CVellumoCore::Stop() {
         return;
     }
     m_stopped = true;
+    // Before the report is stored: a check still starting would otherwise clear it.
+    m_updateCheck.Stop();
     if (m_db && m_db->IsOpen()) {
         m_db->SetConfig(kUsageKey, m_counters.ReportText(::GetMachineId()));
     }
@@ -155,6 +159,13 @@ void CVellumoCore::Stop() {
     if (!temp.empty()) {
         fs::remove(temp, ec); // only when empty
     }
+}
+
+bool CVellumoCore::CheckForUpdates(bool quiet) {
+    if (m_stopped || !m_db || !m_db->IsOpen()) {
+        return false;
+    }
+    return m_updateCheck.Start(quiet);
 }
 
 fs::path CVellumoCore::GetTempFolder() {

@@ -5,6 +5,7 @@
 
 #include "shell/CLocalImport.h"
 #include "shell/CNotifyHub.h"
+#include "shell/CUpdateCheck.h"
 #include "shell/CUsageCounters.h"
 #include "shell/IMainWnd.h"
 
@@ -34,6 +35,8 @@ struct CoreOptions {
     fs::path pointerFile;
     // Root moves copy even on one file system (exercises the cross-file-system path).
     bool forceCopyOnMove = false;
+    // The program file next to which the updater is looked for; empty for the running one.
+    fs::path programPath;
 };
 
 class CVellumoCore final : public IMainWnd {
@@ -45,13 +48,21 @@ public:
 
     // Start-up in order: publish the access points, find the storage root and create its
     // folders and the temporary folder, open the library (which starts the HTTP service),
-    // announce the local device's statistics, start the repository watcher. False when the
-    // storage could not be set up (StorageError says why); the library stays closed then.
+    // announce the local device's statistics, start the quiet update check and the repository
+    // watcher. False when the storage could not be set up (StorageError says why); the library
+    // stays closed then.
     bool Start();
-    // Shutdown in order: store the usage report, stop the watcher, stop the local-import
-    // workers and drop their pending jobs, save the indexes, destroy the library (stopping
-    // the service and joining its workers), withdraw the access points. Idempotent.
+    // Shutdown in order: cancel a running update check, store the usage report, stop the
+    // watcher, stop the local-import workers and drop their pending jobs, save the indexes,
+    // destroy the library (stopping the service and joining its workers), withdraw the access
+    // points. Idempotent.
     void Stop();
+
+    // Asks the update server for a newer version ("检查更新" in the tray menu calls it with
+    // quiet false; start-up with quiet true, which says nothing when up to date). False when
+    // nothing started: a check is running, the library is closed, or the update server is off.
+    bool CheckForUpdates(bool quiet = false);
+    bool IsUpdateCheckRunning() const { return m_updateCheck.IsRunning(); }
 
     // No settings pointer file existed when Start ran.
     bool IsFirstRun() const { return m_firstRun; }
@@ -158,4 +169,5 @@ private:
     CLocalImport m_localImport;
     std::unique_ptr<CHRepositoryWatcher> m_watcher;
     std::unique_ptr<CHDBCenter> m_db;
+    CUpdateCheck m_updateCheck; // stopped first: it reads and clears the stored usage report
 };

@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <cstdlib>
 
 int main(int argc, char** argv) {
     // Tests talk to sockets that a peer may close first.
     std::signal(SIGPIPE, SIG_IGN);
+    // No test asks a real update server; those that want one set a loopback address.
+    setenv("VELLUMO_UPDATE_SERVER", "off", 1);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }

@@ -174,6 +174,7 @@ std::vector<std::string> VellumoProcess::Environment() const {
         "XDG_RUNTIME_DIR=" + (m_base / "run").string(),
         "TMPDIR=" + (m_base / "tmp").string(),
         "VELLUMO_PORT=" + std::to_string(m_port),
+        "VELLUMO_UPDATE_SERVER=" + m_updateServer,
         "TZ=UTC",
     };
     // The sanitizers' settings and the search path carry over; a display never does.

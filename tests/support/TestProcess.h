@@ -43,6 +43,8 @@ public:
     VellumoProcess& operator=(const VellumoProcess&) = delete;
 
     int Port() const { return m_port; }
+    // The update server the program asks ("host:port"); "off" unless a test sets one.
+    void SetUpdateServer(const std::string& setting) { m_updateServer = setting; }
     const fs::path& Home() const { return m_home; }
     const fs::path& ConfigHome() const { return m_config; }
     fs::path DefaultRoot() const { return m_home / "Documents" / "Vellumo"; }
@@ -76,6 +78,7 @@ private:
     fs::path m_home;
     fs::path m_config;
     int m_port = 0;
+    std::string m_updateServer = "off";
     int m_run = 0;
     fs::path m_stdout;
     fs::path m_stderr;
