@@ -1,12 +1,14 @@
 #include "net/CHServer.h"
 
 #include "net/HttpFramer.h"
+#include "net/SocketOwner.h"
 #include "platform/Dialogs.h"
 #include "platform/ServicePort.h"
 
 #include <asio.hpp>
 
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <array>
@@ -24,6 +26,7 @@ constexpr auto kReaperPass = std::chrono::milliseconds(1000);
 constexpr rlim_t kWantedDescriptors = 2 * CHServer::kPostedAccepts + 256;
 // A context that once carried a large answer gives the memory back when it is reused.
 constexpr size_t kKeptResponseCapacity = 64 * 1024;
+constexpr uint32_t kLoopbackAddress = 0x7F000001;
 
 int64_t NowMs() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(
@@ -57,12 +60,20 @@ struct CHServer::ConnContext {
     // checks carry the value they were issued under and drop out when it no longer matches.
     std::atomic<uint64_t> generation{0};
     std::atomic<int64_t> lastActivityMs{0};
+    // Read by the reaper: when the connection was accepted, when its head was complete (0
+    // before) and how many bytes of its body have arrived since.
+    std::atomic<int64_t> acceptedMs{0};
+    std::atomic<int64_t> headMs{0};
+    std::atomic<int64_t> bodyReceived{0};
     size_t pendingIndex = 0; // position in the pending list, under the pending lock
-    std::string peer;
+    Peer peer;
     std::array<char, kReceiveBufferSize> buffer{};
     HttpFramer framer;
-    bool bodyChecked = false; // WantsBody was asked for the current request
-    int64_t bodyReserved = 0; // part of the body budget taken by the current request
+    bool bodyChecked = false;    // OnHead was asked for the current request
+    bool answerEarly = false;    // answered at its head; the body is not waited for
+    bool countedUnkeyed = false; // counted among its address's connections without a key
+    std::string bodyOwner;       // key whose share the kept body is charged to
+    int64_t bodyCharged = 0;     // body bytes charged to the budgets
     std::string response;
     size_t sent = 0;
 };
@@ -120,13 +131,13 @@ int CHServer::DefaultPort() {
     return ServicePort();
 }
 
-int CHServer::OnRequest(std::string, std::string, const std::string&, std::string& response) {
+int CHServer::OnRequest(std::string, std::string, const Peer&, std::string& response) {
     response.clear();
     return 1;
 }
 
-bool CHServer::WantsBody(std::string_view, const std::string&) {
-    return true;
+CHServer::HeadVerdict CHServer::OnHead(std::string_view, const Peer&) {
+    return {};
 }
 
 int CHServer::ExtraHook(intptr_t, std::string, intptr_t) {
@@ -358,18 +369,76 @@ void CHServer::OnAccepted(ConnContext* context, uint64_t generation, const std::
         }
         return;
     }
-    context->peer = peer.address().is_v4() ? peer.address().to_v4().to_string() : std::string();
+    context->peer.address =
+        peer.address().is_v4() ? peer.address().to_v4().to_string() : std::string();
     context->framer.Reset();
     context->bodyChecked = false;
+    context->answerEarly = false;
+    context->bodyOwner.clear();
+    context->bodyCharged = 0;
     context->sent = 0;
-    context->lastActivityMs = NowMs();
+    const int64_t now = NowMs();
+    context->lastActivityMs = now;
+    context->acceptedMs = now;
+    context->headMs = 0;
+    context->bodyReceived = 0;
     context->state = ConnContext::kReceiving;
     {
         std::lock_guard lock(m_pendingLock);
         context->pendingIndex = m_pending.size();
         m_pending.push_back(context);
     }
+    context->peer.localUser = IsLocalUser(context);
+    if (!CountUnkeyed(context)) {
+        CloseConnection(context);
+        return;
+    }
     StartReceive(context);
+}
+
+bool CHServer::IsLocalUser(ConnContext* context) const {
+    asio::error_code error;
+    const asio::ip::tcp::endpoint remote = context->socket.remote_endpoint(error);
+    if (error || !remote.address().is_v4() ||
+        remote.address().to_v4().to_uint() != kLoopbackAddress) {
+        return false;
+    }
+    const asio::ip::tcp::endpoint local = context->socket.local_endpoint(error);
+    if (error || !local.address().is_v4()) {
+        return false;
+    }
+    const uint32_t serverAddress = local.address().to_v4().to_uint();
+    const int64_t owner =
+        m_socketOwner
+            ? m_socketOwner(kLoopbackAddress, remote.port(), serverAddress, local.port())
+            : TcpSocketOwner(kLoopbackAddress, remote.port(), serverAddress, local.port());
+    return owner >= 0 && owner == static_cast<int64_t>(::geteuid());
+}
+
+bool CHServer::CountUnkeyed(ConnContext* context) {
+    if (context->peer.localUser) {
+        return true;
+    }
+    std::lock_guard lock(m_shareLock);
+    size_t& open = m_unkeyedByAddress[context->peer.address];
+    if (open >= kMaxUnkeyedPerAddress) {
+        return false;
+    }
+    ++open;
+    context->countedUnkeyed = true;
+    return true;
+}
+
+void CHServer::UncountUnkeyed(ConnContext* context) {
+    if (!context->countedUnkeyed) {
+        return;
+    }
+    context->countedUnkeyed = false;
+    std::lock_guard lock(m_shareLock);
+    auto it = m_unkeyedByAddress.find(context->peer.address);
+    if (it != m_unkeyedByAddress.end() && --it->second == 0) {
+        m_unkeyedByAddress.erase(it);
+    }
 }
 
 void CHServer::StartReceive(ConnContext* context) {
@@ -390,54 +459,123 @@ void CHServer::OnReceived(ConnContext* context, uint64_t generation, const std::
         CloseConnection(context);
         return;
     }
-    context->lastActivityMs = NowMs();
-    switch (context->framer.Feed(std::string_view(context->buffer.data(), bytes))) {
-    case HttpFramer::State::NeedMore:
-        if (!context->framer.ReceivedHead().empty() && !context->framer.BodyDropped() &&
-            !context->bodyChecked) {
-            context->bodyChecked = true;
-            bool wanted = true;
-            try {
-                wanted = WantsBody(context->framer.ReceivedHead(), context->peer);
-            } catch (...) {
-                wanted = false;
-            }
-            if (!wanted) {
-                context->framer.DropBody();
-            } else if (!ReserveBody(context)) {
-                CloseConnection(context);
-                return;
-            }
-        }
-        StartReceive(context);
-        return;
-    case HttpFramer::State::Rejected:
+    const int64_t now = NowMs();
+    context->lastActivityMs = now;
+    const HttpFramer::State state =
+        context->framer.Feed(std::string_view(context->buffer.data(), bytes));
+    if (state == HttpFramer::State::Rejected) {
         CloseConnection(context);
         return;
-    case HttpFramer::State::Complete:
-        Dispatch(context);
+    }
+    if (context->headMs == 0 && !context->framer.ReceivedHead().empty()) {
+        context->headMs = now;
+    }
+    context->bodyReceived = static_cast<int64_t>(context->framer.BodyReceived());
+    if (state == HttpFramer::State::Complete) {
+        // A body that came whole with its head was never charged; it is, for as long as it is
+        // handled.
+        if (ChargeBody(context)) {
+            Dispatch(context);
+        } else {
+            CloseConnection(context);
+        }
         return;
     }
+    if (!context->framer.ReceivedHead().empty() && !context->bodyChecked && !DecideBody(context)) {
+        return;
+    }
+    if (!ChargeBody(context)) {
+        CloseConnection(context);
+        return;
+    }
+    StartReceive(context);
 }
 
-bool CHServer::ReserveBody(ConnContext* context) {
-    const int64_t length = context->framer.ContentLength();
-    if (length <= 0) {
-        return true;
+bool CHServer::DecideBody(ConnContext* context) {
+    context->bodyChecked = true;
+    HeadVerdict verdict;
+    try {
+        verdict = OnHead(context->framer.ReceivedHead(), context->peer);
+    } catch (...) {
+        verdict.body = HeadVerdict::Body::Drop;
+        verdict.owner.clear();
     }
-    if (m_bodyBytesHeld.fetch_add(length) + length > m_bodyBudget.load()) {
-        m_bodyBytesHeld -= length;
+    if (!verdict.owner.empty()) {
+        context->bodyOwner = std::move(verdict.owner);
+        UncountUnkeyed(context);
+    }
+    switch (verdict.body) {
+    case HeadVerdict::Body::Keep:
+        return true;
+    case HeadVerdict::Body::Drop:
+        context->framer.DropBody();
+        return true;
+    case HeadVerdict::Body::Answer:
+        context->answerEarly = true;
+        Dispatch(context);
         return false;
     }
-    context->bodyReserved = length;
     return true;
+}
+
+bool CHServer::ChargeBody(ConnContext* context) {
+    const int64_t kept =
+        context->framer.BodyDropped() ? 0 : static_cast<int64_t>(context->framer.BodyKept());
+    const int64_t delta = kept - context->bodyCharged;
+    if (delta <= 0) {
+        return true;
+    }
+    const int64_t share = m_bodyShare.load();
+    std::lock_guard lock(m_shareLock);
+    int64_t& byAddress = m_heldByAddress[context->peer.address];
+    int64_t* byOwner = context->bodyOwner.empty() ? nullptr : &m_heldByOwner[context->bodyOwner];
+    if (m_bodyBytesHeld.load() + delta > m_bodyBudget.load() || byAddress + delta > share ||
+        (byOwner != nullptr && *byOwner + delta > share)) {
+        if (byAddress == 0) {
+            m_heldByAddress.erase(context->peer.address);
+        }
+        if (byOwner != nullptr && *byOwner == 0) {
+            m_heldByOwner.erase(context->bodyOwner);
+        }
+        return false;
+    }
+    m_bodyBytesHeld += delta;
+    byAddress += delta;
+    if (byOwner != nullptr) {
+        *byOwner += delta;
+    }
+    context->bodyCharged = kept;
+    return true;
+}
+
+void CHServer::ReleaseBody(ConnContext* context) {
+    if (context->bodyCharged == 0) {
+        return;
+    }
+    std::lock_guard lock(m_shareLock);
+    m_bodyBytesHeld -= context->bodyCharged;
+    auto byAddress = m_heldByAddress.find(context->peer.address);
+    if (byAddress != m_heldByAddress.end() && (byAddress->second -= context->bodyCharged) <= 0) {
+        m_heldByAddress.erase(byAddress);
+    }
+    auto byOwner = m_heldByOwner.find(context->bodyOwner);
+    if (!context->bodyOwner.empty() && byOwner != m_heldByOwner.end() &&
+        (byOwner->second -= context->bodyCharged) <= 0) {
+        m_heldByOwner.erase(byOwner);
+    }
+    context->bodyCharged = 0;
 }
 
 void CHServer::Dispatch(ConnContext* context) {
     context->state = ConnContext::kHandling;
     std::string head;
     std::string body;
-    context->framer.Take(head, body);
+    if (context->answerEarly) {
+        head = std::string(context->framer.ReceivedHead());
+        context->framer.Reset();
+    } else {
+        context->framer.Take(head, body);
+    }
     std::string response;
     int result = 0;
     try {
@@ -503,18 +641,38 @@ void CHServer::CloseConnection(ConnContext* context) {
     context->socket.close(ignored);
     ++context->generation;
     context->state = ConnContext::kClosed;
-    m_bodyBytesHeld -= context->bodyReserved;
-    context->bodyReserved = 0;
+    ReleaseBody(context);
+    UncountUnkeyed(context);
+    context->bodyOwner.clear();
     context->framer.Reset();
     if (context->response.capacity() > kKeptResponseCapacity) {
         context->response = std::string();
     } else {
         context->response.clear();
     }
-    context->peer.clear();
+    context->peer = Peer();
     // The context belongs to the pool from here on; it is not touched again.
     m_pool.Recycle(context);
     PostAccept();
+}
+
+bool CHServer::IsOverdue(const ConnContext* context, int64_t nowMs) const {
+    const int state = context->state;
+    if (state != ConnContext::kReceiving && state != ConnContext::kSending) {
+        return false;
+    }
+    if (nowMs - context->lastActivityMs > kIdleTimeoutMs) {
+        return true;
+    }
+    if (state != ConnContext::kReceiving) {
+        return false;
+    }
+    const int64_t headMs = context->headMs;
+    if (headMs == 0) {
+        return nowMs - context->acceptedMs > m_headDeadlineMs;
+    }
+    const int64_t sinceHead = nowMs - headMs - m_bodyGraceMs;
+    return sinceHead > 0 && context->bodyReceived < sinceHead * m_minBodyRate / 1000;
 }
 
 void CHServer::Reap() {
@@ -523,9 +681,7 @@ void CHServer::Reap() {
     {
         std::lock_guard lock(m_pendingLock);
         for (ConnContext* context : m_pending) {
-            int state = context->state;
-            if ((state == ConnContext::kReceiving || state == ConnContext::kSending) &&
-                now - context->lastActivityMs > kIdleTimeoutMs) {
+            if (IsOverdue(context, now)) {
                 silent.emplace_back(context, context->generation.load());
             }
         }
@@ -535,10 +691,7 @@ void CHServer::Reap() {
         uint64_t generation = entry.second;
         // Decided again on the connection's strand, where nothing else can act on it.
         asio::post(context->strand, [this, context, generation] {
-            int state = context->state;
-            if (context->generation == generation &&
-                (state == ConnContext::kReceiving || state == ConnContext::kSending) &&
-                NowMs() - context->lastActivityMs > kIdleTimeoutMs) {
+            if (context->generation == generation && IsOverdue(context, NowMs())) {
                 CloseConnection(context);
             }
         });

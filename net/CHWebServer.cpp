@@ -22,23 +22,88 @@ void LowerAscii(std::string& text) {
     }
 }
 
-// A browser names the page that made a request in "Origin". A loopback caller with an origin
-// that is not this PC is a web page the user merely visited, using the browser as its way in.
-bool IsForeignOrigin(const std::map<std::string, std::string, std::less<>>& headers) {
-    auto it = headers.find("origin");
+using HeaderTable = std::map<std::string, std::string, std::less<>>;
+
+bool IsDecimal(std::string_view text, size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits) {
+        return false;
+    }
+    for (char c : text) {
+        if (c < '0' || c > '9') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// Four decimal numbers up to 255, the first 127.
+bool IsLoopbackIpv4(std::string_view text) {
+    std::vector<std::string> parts = SplitText(text, ".");
+    if (parts.size() != 4 || text.back() == '.') {
+        return false;
+    }
+    for (const std::string& part : parts) {
+        if (!IsDecimal(part, 3) || std::stoi(part) > 255) {
+            return false;
+        }
+    }
+    return parts[0] == "127";
+}
+
+// Splits "name:port" or "[v6]:port"; false when the text is not of that form.
+bool SplitHostPort(std::string_view text, std::string& host, std::string& port) {
+    if (!text.empty() && text.front() == '[') {
+        size_t close = text.find(']');
+        if (close == std::string_view::npos) {
+            return false;
+        }
+        host = std::string(text.substr(0, close + 1));
+        text.remove_prefix(close + 1);
+        if (text.empty()) {
+            port.clear();
+            return true;
+        }
+        if (text.front() != ':') {
+            return false;
+        }
+        port = std::string(text.substr(1));
+        return IsDecimal(port, 5);
+    }
+    size_t colon = text.find(':');
+    host = std::string(text.substr(0, colon));
+    port = colon == std::string_view::npos ? std::string() : std::string(text.substr(colon + 1));
+    return !host.empty() && (colon == std::string_view::npos || IsDecimal(port, 5));
+}
+
+// A browser names the page that made a request in "Origin". Only pages this service serves
+// itself, over a loopback name and on its own port, are this PC; any other page (another port
+// on localhost included) is one the user merely visited, using the browser as its way in.
+bool IsOwnOrigin(std::string_view origin, int ownPort) {
+    std::string text(origin);
+    LowerAscii(text);
+    constexpr std::string_view kScheme = "http://";
+    if (text.compare(0, kScheme.size(), kScheme) != 0) {
+        return false; // "null" (sandboxed pages, files), https and anything unreadable
+    }
+    std::string host;
+    std::string port;
+    if (!SplitHostPort(std::string_view(text).substr(kScheme.size()), host, port) ||
+        !CHWebServer::IsLoopbackHost(host)) {
+        return false;
+    }
+    return (port.empty() ? 80 : std::stoi(port)) == ownPort;
+}
+
+// Fetch metadata: a request a page of another site made, even one without "Origin" (images,
+// plain links and form posts of other sites send none).
+bool IsCrossSiteFetch(const HeaderTable& headers) {
+    auto it = headers.find("sec-fetch-site");
     if (it == headers.end()) {
         return false;
     }
-    std::string host = it->second;
-    LowerAscii(host);
-    size_t scheme = host.find("://");
-    if (scheme == std::string::npos) {
-        return true; // "null" (sandboxed pages, files) and anything unreadable
-    }
-    host.erase(0, scheme + 3);
-    size_t end = host[0] == '[' ? host.find(']') + 1 : host.find(':');
-    host = host.substr(0, end);
-    return host != "127.0.0.1" && host != "localhost" && host != "[::1]";
+    std::string site = it->second;
+    LowerAscii(site);
+    return site == "cross-site" || site == "same-site";
 }
 
 bool HasLineBreak(std::string_view text) {
@@ -201,12 +266,35 @@ std::string CHWebServer::ContentTypeFor(std::string_view path) {
     return "text/html";
 }
 
-int CHWebServer::OnRequest(std::string head, std::string body, const std::string& peer,
+int CHWebServer::OnRequest(std::string head, std::string body, const Peer& peer,
                            std::string& response) {
     return HandleRequest(std::move(head), std::move(body), peer, response);
 }
 
-int CHWebServer::HandleRequest(std::string head, std::string body, const std::string& peer,
+bool CHWebServer::IsLoopbackHost(std::string_view text) {
+    std::string host;
+    std::string port;
+    if (!SplitHostPort(text, host, port)) {
+        return false;
+    }
+    LowerAscii(host);
+    return host == "localhost" || host == "[::1]" || IsLoopbackIpv4(host);
+}
+
+bool CHWebServer::HasLoopbackPass(const Peer& peer, const HeaderTable& headers) const {
+    if (peer.address != kLoopbackPeer || !peer.localUser || IsCrossSiteFetch(headers)) {
+        return false;
+    }
+    // A page whose name was made to point at 127.0.0.1 still sends its own name as Host.
+    auto host = headers.find("host");
+    if (host != headers.end() && !IsLoopbackHost(host->second)) {
+        return false;
+    }
+    auto origin = headers.find("origin");
+    return origin == headers.end() || IsOwnOrigin(origin->second, BoundPort());
+}
+
+int CHWebServer::HandleRequest(std::string head, std::string body, const Peer& peer,
                                std::string& response) {
     response.clear();
     try {
@@ -226,15 +314,16 @@ int CHWebServer::HandleRequest(std::string head, std::string body, const std::st
         ParseQuery(request.target, request.query);
         request.path = PathOf(request.target);
         request.routeKey = RouteKeyOf(request.path);
-        request.peer = peer;
+        request.peer = peer.address;
         request.body = std::move(body);
+        const bool loopbackPass = HasLoopbackPass(peer, request.headers);
 
         if (HandlerPtr open = FindRoute(m_openRoutes, request.routeKey)) {
             HttpResponse answer;
             (*open)(request, answer);
             return Answer(answer, headers, response);
         }
-        if (!IsAllowed(request)) {
+        if (!IsAllowed(request, loopbackPass)) {
             headers["Content-Type"] = "text/html";
             headers["Content-Length"] = std::to_string(sizeof(kForbiddenBody) - 1);
             BuildResponseHead(403, headers, response);
@@ -253,8 +342,8 @@ int CHWebServer::HandleRequest(std::string head, std::string body, const std::st
     }
 }
 
-bool CHWebServer::IsAllowed(const HttpRequest& request) const {
-    if (request.peer == kLoopbackPeer && !IsForeignOrigin(request.headers)) {
+bool CHWebServer::IsAllowed(const HttpRequest& request, bool loopbackPass) const {
+    if (loopbackPass) {
         return true;
     }
     if (!request.HasQuery("key")) {
@@ -267,21 +356,28 @@ bool CHWebServer::IsAllowed(const HttpRequest& request) const {
     return db != nullptr && db->IsAuthorized(request.Query("key"));
 }
 
-bool CHWebServer::WantsBody(std::string_view head, const std::string& peer) {
+CHServer::HeadVerdict CHWebServer::OnHead(std::string_view head, const Peer& peer) {
+    using Body = HeadVerdict::Body;
     RequestHead parsed;
     if (!ParseRequest(head, parsed)) {
-        return false;
-    }
-    if (peer == kLoopbackPeer && !IsForeignOrigin(parsed.headers)) {
-        return true;
+        return {Body::Drop, {}};
     }
     HttpRequest request;
     ParseQuery(parsed.target, request.query);
-    if (!request.HasQuery("key")) {
-        return false;
-    }
+    request.routeKey = RouteKeyOf(PathOf(parsed.target));
+    const std::string& key = request.Query("key");
     IDBCenter* db = GetDBCenter();
-    return db != nullptr && db->IsAuthorized(request.Query("key"));
+    if (request.HasQuery("key") && db != nullptr && db->IsAuthorized(key)) {
+        return {Body::Keep, key};
+    }
+    if (HasLoopbackPass(peer, parsed.headers)) {
+        return {Body::Keep, {}};
+    }
+    if (FindRoute(m_openRoutes, request.routeKey) ||
+        (request.routeKey == kAuthRoute && request.HasQuery("key"))) {
+        return {Body::Drop, {}};
+    }
+    return {Body::Answer, {}};
 }
 
 int CHWebServer::Answer(HttpResponse& answer, HeaderMap& headers, std::string& response) const {

@@ -61,15 +61,23 @@ public:
     static std::string ContentTypeFor(std::string_view path);
 
     // The whole dispatcher on one request; returns what OnRequest returns.
-    int HandleRequest(std::string head, std::string body, const std::string& peer,
-                      std::string& response);
-    // Keeps the body only for callers on this PC and for paired devices' keys. No handler that
-    // anyone else reaches ("/auth", "/echo", the gate's refusal) reads a body, and a stranger
-    // must not make the PC hold up to the body limit per connection.
-    bool WantsBody(std::string_view head, const std::string& peer) override;
+    int HandleRequest(std::string head, std::string body, const Peer& peer, std::string& response);
+    // Keeps the body only for this PC's own user and for paired devices' keys (charged to the
+    // key). No handler that anyone else reaches ("/auth", "/echo") reads a body, and a stranger
+    // must not make the PC hold up to the body limit per connection; a caller the gate refuses
+    // is answered at once, without waiting for its body.
+    HeadVerdict OnHead(std::string_view head, const Peer& peer) override;
+
+    // The loopback pass: this PC's own user, reaching the service by a loopback name, and not
+    // through a web page of another origin. Every other caller needs a paired key.
+    bool HasLoopbackPass(const Peer& peer,
+                         const std::map<std::string, std::string, std::less<>>& headers) const;
+    // "127.0.0.1", "127.1.2.3:80", "localhost", "[::1]:6639": a loopback address or
+    // "localhost", with or without a port.
+    static bool IsLoopbackHost(std::string_view host);
 
 protected:
-    int OnRequest(std::string head, std::string body, const std::string& peer,
+    int OnRequest(std::string head, std::string body, const Peer& peer,
                   std::string& response) override;
 
 private:
@@ -77,7 +85,7 @@ private:
 
     HandlerPtr FindRoute(const std::map<std::string, HandlerPtr, std::less<>>& table,
                          std::string_view key) const;
-    bool IsAllowed(const HttpRequest& request) const;
+    bool IsAllowed(const HttpRequest& request, bool loopbackPass) const;
     int ServeStatic(const HttpRequest& request, HeaderMap& headers, std::string& response) const;
     int Answer(HttpResponse& answer, HeaderMap& headers, std::string& response) const;
 

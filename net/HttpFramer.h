@@ -49,6 +49,9 @@ public:
     // then stays at one head per connection however large the announced body.
     void DropBody();
     bool BodyDropped() const { return m_dropBody; }
+    // Body bytes received so far, kept or dropped, and those kept.
+    uint64_t BodyReceived() const { return m_body.size() + m_dropped; }
+    uint64_t BodyKept() const { return m_body.size(); }
 
     // Reads the Content-Length of a complete header block (up to and including the blank line).
     // Returns false when a Content-Length header is malformed, negative, overflowing, above

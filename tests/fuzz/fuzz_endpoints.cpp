@@ -137,7 +137,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string body(blank == std::string_view::npos ? std::string_view()
                                                      : input.substr(blank + 4));
     std::string response;
-    world.server.HandleRequest(std::move(head), std::move(body), peer, response);
+    world.server.HandleRequest(std::move(head), std::move(body), {peer, true}, response);
     CheckResponse(response);
     return 0;
 }

@@ -93,7 +93,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string body(whole.Body());
     for (const char* peer : {"127.0.0.1", "127.0.0.2"}) {
         std::string response;
-        if (Server().HandleRequest(headText, body, peer, response) != 0) {
+        if (Server().HandleRequest(headText, body, {peer, true}, response) != 0) {
             size_t end = response.find("\r\n\r\n");
             Check(end != std::string::npos);
             Check(LineBreaksWellFormed(std::string_view(response).substr(0, end + 4)));

@@ -4,10 +4,18 @@
 #include "FakeDBCenter.h"
 #include "NetClient.h"
 #include "net/CHWebServer.h"
+#include "net/SocketOwner.h"
 #include "shell/AccessPoints.h"
 #include "tests/support/TestDirs.h"
 
 #include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 
 using namespace std::chrono_literals;
 
@@ -20,7 +28,7 @@ constexpr char kForbidden[] = "HTTP/1.1 403 Forbidden\r\nConnection: Close\r\nCo
                               "{\"Status\":\"failed\"}";
 
 std::string Get(int port, const std::string& target, const char* from = nullptr) {
-    return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: pc\r\n\r\n", from);
+    return Exchange(port, "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n", from);
 }
 
 std::string OkHead(const std::string& type, size_t length) {
@@ -214,30 +222,136 @@ TEST_F(WebServerTest, GateLetsLoopbackAndAuthorisedKeysIn) {
     EXPECT_EQ(Get(m_port, "/devices?key=good", other), kForbidden);
 }
 
+TEST(LoopbackHost, LoopbackAddressesAndLocalhostWithOrWithoutPort) {
+    for (const char* host : {"127.0.0.1", "127.0.0.1:6639", "127.255.0.9:80", "localhost",
+                             "LocalHost:1", "[::1]", "[::1]:6639"}) {
+        EXPECT_TRUE(CHWebServer::IsLoopbackHost(host)) << host;
+    }
+    for (const char* host :
+         {"", "pc", "evil.example:6639", "127.0.0.1.evil.example", "localhost.evil.example",
+          "128.0.0.1", "127.0.0.256", "127.0.0", "127.0.0.1.", "127.0.0.1:x", "127.0.0.1:", "[::2]",
+          "[::1", "localhost:6639:1", "0x7f.0.0.1", "127.0.0.1 :80"}) {
+        EXPECT_FALSE(CHWebServer::IsLoopbackHost(host)) << host;
+    }
+}
+
+// What a web page can make a browser on this PC send: the loopback pass needs a loopback Host,
+// this service's own origin if any, and no cross-site fetch metadata.
 TEST_F(WebServerTest, WebPagesFromElsewhereGetNoLoopbackPass) {
     FakeDBCenter db({"good"});
     PublishAccessPoints(nullptr, &db, nullptr, nullptr);
-    auto withOrigin = [this](const std::string& target, const std::string& origin) {
-        return Exchange(m_port, "POST " + target + " HTTP/1.1\r\nHost: 127.0.0.1:6639\r\nOrigin: " +
-                                    origin + "\r\nContent-Length: 2\r\n\r\nab");
+    const std::string own = "http://127.0.0.1:" + std::to_string(m_port);
+    auto post = [this](const std::string& target, const std::string& headers) {
+        return Exchange(m_port, "POST " + target + " HTTP/1.1\r\n" + headers +
+                                    "Content-Length: 2\r\n\r\nab");
     };
-    for (const char* origin : {"http://evil.example", "https://127.0.0.1.evil.example:6639",
-                               "http://localhost.evil.example", "null", "", "http://[::2]"}) {
-        EXPECT_EQ(withOrigin("/devices", origin), kForbidden) << origin;
-        EXPECT_FALSE(m_server.WantsBody(
-            "POST /devices HTTP/1.1\r\nOrigin: " + std::string(origin) + "\r\n\r\n", "127.0.0.1"))
-            << origin;
+    auto verdict = [this](const std::string& headers) {
+        return m_server.OnHead("POST /devices HTTP/1.1\r\n" + headers + "\r\n", {"127.0.0.1", true})
+            .body;
+    };
+    const std::vector<std::string> refused = {
+        // A name rebound to 127.0.0.1 still arrives as its own name.
+        "Host: rebind.example:" + std::to_string(m_port) + "\r\n",
+        "Host: rebind.example\r\n",
+        "Host: 127.0.0.1.rebind.example\r\n",
+        // Origins of other pages, other ports on this PC included.
+        "Origin: http://evil.example\r\n",
+        "Origin: https://127.0.0.1.evil.example:6639\r\n",
+        "Origin: http://localhost.evil.example\r\n",
+        "Origin: null\r\n",
+        "Origin: \r\n",
+        "Origin: http://[::2]\r\n",
+        "Origin: http://localhost:" + std::to_string(m_port + 1) + "\r\n",
+        "Origin: http://127.0.0.1\r\n",
+        "Origin: https://127.0.0.1:" + std::to_string(m_port) + "\r\n",
+        // Image loads and links of other sites carry no Origin, only fetch metadata.
+        "Sec-Fetch-Site: cross-site\r\n",
+        "Sec-Fetch-Site: same-site\r\nHost: localhost:" + std::to_string(m_port) + "\r\n",
+    };
+    for (const std::string& headers : refused) {
+        EXPECT_EQ(post("/devices", headers), kForbidden) << headers;
+        EXPECT_EQ(verdict(headers), CHServer::HeadVerdict::Body::Answer) << headers;
     }
+    // A paired key still passes from such a page.
     std::string body = "devices:/devices:good:127.0.0.1:ab";
-    EXPECT_EQ(withOrigin("/devices?key=good", "http://evil.example"),
+    EXPECT_EQ(post("/devices?key=good", "Origin: http://evil.example\r\n"),
               OkHead("text/html", body.size()) + body);
-    // Pages of this PC keep the pass.
+
+    // Pages this service serves itself, and programs that send no browser headers, keep it.
     body = "devices:/devices::127.0.0.1:ab";
-    for (const char* origin : {"http://127.0.0.1:6639", "http://LOCALHOST:6639", "http://localhost",
-                               "http://[::1]:6639"}) {
-        EXPECT_EQ(withOrigin("/devices", origin), OkHead("text/html", body.size()) + body)
-            << origin;
+    for (const std::string& headers : std::vector<std::string>{
+             "", "Host: 127.0.0.1\r\n", "Host: localhost:" + std::to_string(m_port) + "\r\n",
+             "Origin: " + own + "\r\nSec-Fetch-Site: same-origin\r\n",
+             "Origin: http://LOCALHOST:" + std::to_string(m_port) + "\r\n",
+             "Sec-Fetch-Site: none\r\n"}) {
+        EXPECT_EQ(post("/devices", headers), OkHead("text/html", body.size()) + body) << headers;
+        EXPECT_EQ(verdict(headers), CHServer::HeadVerdict::Body::Keep) << headers;
     }
+    // The pass belongs to loopback connections of this user only.
+    EXPECT_EQ(m_server.OnHead("POST /devices HTTP/1.1\r\n\r\n", {"127.0.0.1", false}).body,
+              CHServer::HeadVerdict::Body::Answer);
+    EXPECT_EQ(m_server.OnHead("POST /devices HTTP/1.1\r\n\r\n", {"127.0.0.2", true}).body,
+              CHServer::HeadVerdict::Body::Answer);
+}
+
+// Another account on this PC connects over loopback like the user's own programs; the socket
+// table tells them apart.
+TEST(WebServerOtherUser, LoopbackOfAnotherAccountNeedsAKey) {
+    FakeDBCenter db({"good"});
+    PublishAccessPoints(nullptr, &db, nullptr, nullptr);
+    CHWebServer server(0);
+    server.AddRoute("/devices",
+                    [](const HttpRequest&, HttpResponse& response) { response.body = "library"; });
+    std::atomic<int> lookups{0};
+    std::atomic<uint16_t> serverPort{0};
+    server.SetSocketOwnerLookup([&](uint32_t client, uint16_t, uint32_t, uint16_t port) {
+        ++lookups;
+        serverPort = port;
+        EXPECT_EQ(client, 0x7F000001u);
+        return int64_t{::geteuid()} + 1;
+    });
+    ServerThread thread(server);
+    ASSERT_TRUE(thread.Listening());
+    EXPECT_EQ(Get(thread.Port(), "/devices"), kForbidden);
+    EXPECT_EQ(Get(thread.Port(), "/devices?key=good"), OkHead("text/html", 7) + "library");
+    EXPECT_EQ(serverPort.load(), thread.Port());
+    // Only loopback connections are looked up.
+    const int before = lookups.load();
+    EXPECT_EQ(Get(thread.Port(), "/devices", "127.0.0.2"), kForbidden);
+    EXPECT_EQ(lookups.load(), before);
+    thread.Join();
+    ClearAccessPoints();
+}
+
+TEST(SocketOwnerTable, FindsTheOwnerOfExactlyThatConnection) {
+    const char* table =
+        "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  "
+        "timeout inode\n"
+        "   0: 0100007F:1F90 0100007F:D431 01 00000000:00000000 00:00000000 00000000  1000 "
+        "       0 1 1 0000000000000000 20 4 30 10 -1\n"
+        "   1: 0100007F:D431 0100007F:1F90 01 00000000:00000000 00:00000000 00000000  1001 "
+        "       0 2 1 0000000000000000 20 4 30 10 -1\n";
+    EXPECT_EQ(TcpSocketOwnerFromTable(table, 0x7F000001, 0xD431, 0x7F000001, 0x1F90), 1001);
+    EXPECT_EQ(TcpSocketOwnerFromTable(table, 0x7F000001, 0x1F90, 0x7F000001, 0xD431), 1000);
+    EXPECT_EQ(TcpSocketOwnerFromTable(table, 0x7F000001, 0xD432, 0x7F000001, 0x1F90), -1);
+    EXPECT_EQ(TcpSocketOwnerFromTable("", 1, 2, 3, 4), -1);
+}
+
+TEST(SocketOwnerTable, TheKernelKnowsOurOwnConnections) {
+    CHWebServer server(0);
+    ServerThread thread(server);
+    ASSERT_TRUE(thread.Listening());
+    TestConnection c(thread.Port());
+    ASSERT_TRUE(c.Connected());
+    sockaddr_in own{};
+    socklen_t length = sizeof own;
+    ASSERT_EQ(::getsockname(c.Fd(), reinterpret_cast<sockaddr*>(&own), &length), 0);
+    EXPECT_EQ(TcpSocketOwner(0x7F000001, ntohs(own.sin_port), 0x7F000001,
+                             static_cast<uint16_t>(thread.Port())),
+              int64_t{::geteuid()});
+    EXPECT_EQ(TcpSocketOwner(0x7F000001, ntohs(own.sin_port), 0x7F000001,
+                             static_cast<uint16_t>(thread.Port() + 1)),
+              -1);
 }
 
 // Head first, body a moment later, as a large upload arrives.
@@ -270,18 +384,33 @@ TEST_F(WebServerTest, OnlyThisPcAndPairedDevicesHaveTheirBodiesKept) {
     // A stranger passes the gate to "/auth" with any key, but nothing it sends is held.
     EXPECT_EQ(PostInTwoParts(m_port, "/auth?key=new", body, other),
               OkHead("text/html", 6) + "auth:0");
-    EXPECT_EQ(PostInTwoParts(m_port, "/devices?key=bad", body, other), kForbidden);
+    // A caller the gate refuses hears so as soon as its head is in; its body is not awaited.
+    TestConnection refused(m_port, other);
+    ASSERT_TRUE(refused.Send("POST /devices?key=bad HTTP/1.1\r\nContent-Length: " +
+                             std::to_string(256 << 20) + "\r\n\r\nabc"));
+    EXPECT_EQ(refused.ReadAll(5s), kForbidden);
 
-    EXPECT_TRUE(m_server.WantsBody("POST /devices?key=good HTTP/1.1\r\n\r\n", other));
-    EXPECT_TRUE(m_server.WantsBody("POST /devices HTTP/1.1\r\n\r\n", "127.0.0.1"));
+    using Body = CHServer::HeadVerdict::Body;
+    const CHServer::Peer stranger{other, false};
+    CHServer::HeadVerdict keyed =
+        m_server.OnHead("POST /devices?key=good HTTP/1.1\r\n\r\n", stranger);
+    EXPECT_EQ(keyed.body, Body::Keep);
+    EXPECT_EQ(keyed.owner, "good"); // charged to the device's share
+    EXPECT_EQ(m_server.OnHead("POST /devices HTTP/1.1\r\n\r\n", {"127.0.0.1", true}).body,
+              Body::Keep);
+    for (const char* head : {"POST /auth?key=new HTTP/1.1\r\n\r\n", "POST /echo HTTP/1.1\r\n\r\n",
+                             "PUT /devices?key=good HTTP/1.1\r\n\r\n"}) {
+        EXPECT_EQ(m_server.OnHead(head, stranger).body, Body::Drop) << head;
+    }
+    // The gate's refusals are answered without waiting for the body.
     for (const char* head :
          {"POST /devices HTTP/1.1\r\n\r\n", "POST /devices?key=bad HTTP/1.1\r\n\r\n",
-          "POST /auth?key=new HTTP/1.1\r\n\r\n", "POST /echo HTTP/1.1\r\n\r\n",
-          "PUT /devices?key=good HTTP/1.1\r\n\r\n"}) {
-        EXPECT_FALSE(m_server.WantsBody(head, other)) << head;
+          "POST /auth HTTP/1.1\r\n\r\n", "POST /missing.html HTTP/1.1\r\n\r\n"}) {
+        EXPECT_EQ(m_server.OnHead(head, stranger).body, Body::Answer) << head;
     }
     ClearAccessPoints();
-    EXPECT_FALSE(m_server.WantsBody("POST /devices?key=good HTTP/1.1\r\n\r\n", other));
+    EXPECT_EQ(m_server.OnHead("POST /devices?key=good HTTP/1.1\r\n\r\n", stranger).body,
+              Body::Answer);
 }
 
 class StaticFilesTest : public WebServerTest {
