@@ -1,6 +1,7 @@
 #include "media/ImageHeader.h"
 
 #include "media/CHByteReader.h"
+#include "media/CHHeifContainer.h"
 #include "media/CHTiffReader.h"
 
 #include <climits>
@@ -189,6 +190,23 @@ bool ReadTiff(std::string_view bytes, ImageHeader& header) {
     return SetSize(header, width, height);
 }
 
+// The primary image's stored size from the container, and the Exif item wherever it lies.
+bool ReadHeif(std::string_view bytes, ImageHeader& header) {
+    CHHeifContainer container;
+    CHHeifContainer::Status status = container.Parse(bytes, false);
+    if (status != CHHeifContainer::Status::Ok) {
+        header.needsMoreBytes = status == CHHeifContainer::Status::NeedMoreBytes;
+        return false;
+    }
+    const CHHeifContainer::Item& primary = container.Primary();
+    if (!SetSize(header, primary.width, primary.height)) {
+        return false;
+    }
+    header.needsMoreBytes = container.ExifTiff(bytes, false, header.exif) ==
+                            CHHeifContainer::Status::NeedMoreBytes;
+    return true;
+}
+
 } // namespace
 
 bool ReadImageHeader(std::string_view bytes, ImageHeader& header) {
@@ -205,6 +223,10 @@ bool ReadImageHeader(std::string_view bytes, ImageHeader& header) {
     if (reader.Matches(0, "II*\0"sv) || reader.Matches(0, "MM\0*"sv)) {
         header.format = ImageFormat::Tiff;
         return ReadTiff(bytes, header);
+    }
+    if (CHHeifContainer::HasHeifBrand(bytes)) {
+        header.format = ImageFormat::Heif;
+        return ReadHeif(bytes, header);
     }
     CHByteReader little(bytes, false);
     if (little.Matches(0, "GIF87a") || little.Matches(0, "GIF89a")) {
