@@ -230,8 +230,10 @@ CHHeifContainer::Status CHHeifContainer::ParseMeta(std::string_view meta, uint64
             return true;
         }
     });
-    // Properties refer to items, so they are applied once every item is known.
-    if (!ok || !m_isPicture || !m_hasPrimary || !ParseProperties(properties) || !ResolveIdat()) {
+    // Locations and properties refer to items, which may be listed after them: they are
+    // applied once every item is known.
+    if (!ok || !m_isPicture || !m_hasPrimary || !ParseProperties(properties) ||
+        !ApplyLocations()) {
         return Status::Corrupt;
     }
     const Item* primary = FindItem(m_primaryId);
@@ -350,24 +352,24 @@ bool CHHeifContainer::ParseLocations(std::string_view box) {
         uint64_t method = 0;
         uint64_t reference = 0;
         uint64_t base = 0;
-        uint64_t extents = 0;
+        uint64_t extentCount = 0;
         if (!ReadField(reader, pos, version < 2 ? 2 : 4, id) ||
             (version >= 1 && !ReadField(reader, pos, 2, method)) ||
             !ReadField(reader, pos, 2, reference) || !ReadField(reader, pos, baseSize, base) ||
-            !ReadField(reader, pos, 2, extents)) {
+            !ReadField(reader, pos, 2, extentCount)) {
             return false;
         }
         method &= 15;
         // Extents that take no bytes would let a small box claim a huge table.
-        if (extents > 1 && offsetSize + lengthSize + indexSize == 0) {
+        if (extentCount > 1 && offsetSize + lengthSize + indexSize == 0) {
             return false;
         }
-        totalExtents += extents;
+        totalExtents += extentCount;
         if (totalExtents > kMaxExtents) {
             return false;
         }
-        Item located;
-        for (uint64_t e = 0; e < extents; ++e) {
+        std::vector<Extent> extents;
+        for (uint64_t e = 0; e < extentCount; ++e) {
             uint64_t index = 0;
             Extent extent;
             if (!ReadField(reader, pos, indexSize, index) ||
@@ -382,39 +384,38 @@ bool CHHeifContainer::ParseLocations(std::string_view box) {
             if (extent.length > UINT64_MAX - extent.offset) {
                 return false;
             }
-            located.extents.push_back(extent);
+            extents.push_back(extent);
         }
-        Item* item = MutableItem(static_cast<uint32_t>(id));
         // Data in another file, or built from other items, is not ours to read.
-        if (item == nullptr || item->located || reference != 0 || method > 1) {
-            continue;
-        }
-        item->extents = std::move(located.extents);
-        item->located = true;
-        if (method == 1) {
-            m_idatItems.push_back(item->id);
+        if (reference == 0 && method <= 1) {
+            m_locations.push_back({static_cast<uint32_t>(id), method == 1, std::move(extents)});
         }
     }
     return true;
 }
 
-bool CHHeifContainer::ResolveIdat() {
-    for (uint32_t id : m_idatItems) {
-        Item* item = MutableItem(id);
-        if (item == nullptr) {
+bool CHHeifContainer::ApplyLocations() {
+    for (Location& location : m_locations) {
+        Item* item = MutableItem(location.id);
+        if (item == nullptr || item->located) {
             continue;
         }
-        for (Extent& extent : item->extents) {
-            if (!m_hasIdat || extent.offset > m_idatLength ||
-                extent.length > m_idatLength - extent.offset) {
-                return false;
-            }
-            extent.offset += m_idatOffset;
-            if (extent.length == 0) {
-                extent.length = m_idatLength - (extent.offset - m_idatOffset);
+        if (location.inIdat) {
+            for (Extent& extent : location.extents) {
+                if (!m_hasIdat || extent.offset > m_idatLength ||
+                    extent.length > m_idatLength - extent.offset) {
+                    return false;
+                }
+                if (extent.length == 0) {
+                    extent.length = m_idatLength - extent.offset;
+                }
+                extent.offset += m_idatOffset;
             }
         }
+        item->extents = std::move(location.extents);
+        item->located = true;
     }
+    m_locations.clear();
     return true;
 }
 

@@ -76,7 +76,7 @@ private:
     bool ParseReferences(std::string_view box);
     bool ParseProperties(std::string_view box);
     bool ParseAssociations(std::string_view box, const std::vector<std::string_view>& properties);
-    bool ResolveIdat();
+    bool ApplyLocations();
     // False when the images the primary is derived from (grid tiles, overlays) refer back to
     // themselves or nest deeper than any writer makes them.
     bool DerivationsEndWithoutLoop() const;
@@ -90,9 +90,14 @@ private:
     bool m_hasPrimary = false;
     bool m_isPicture = false;
     uint64_t m_metaEnd = 0;
-    // Items that keep their bytes in the meta box's idat (construction method 1) are resolved
-    // once the idat box is known.
-    std::vector<uint32_t> m_idatItems;
+    // iloc entries until every item is known. Those in the meta box's idat (construction
+    // method 1) have offsets within it.
+    struct Location {
+        uint32_t id = 0;
+        bool inIdat = false;
+        std::vector<Extent> extents;
+    };
+    std::vector<Location> m_locations;
     uint64_t m_idatOffset = 0;
     uint64_t m_idatLength = 0;
     bool m_hasIdat = false;
