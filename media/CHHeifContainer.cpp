@@ -196,7 +196,11 @@ CHHeifContainer::Status CHHeifContainer::Parse(std::string_view bytes, bool comp
         }
         pos += box.size;
     }
-    return metaSeen ? Status::Ok : complete ? Status::Corrupt : Status::NeedMoreBytes;
+    if (!metaSeen) {
+        return complete ? Status::Corrupt : Status::NeedMoreBytes;
+    }
+    // A whole file must hold the data of every item it lists.
+    return complete && DataEnd() > bytes.size() ? Status::Corrupt : Status::Ok;
 }
 
 CHHeifContainer::Status CHHeifContainer::ParseMeta(std::string_view meta, uint64_t metaOffset) {
@@ -232,8 +236,7 @@ CHHeifContainer::Status CHHeifContainer::ParseMeta(std::string_view meta, uint64
     });
     // Locations and properties refer to items, which may be listed after them: they are
     // applied once every item is known.
-    if (!ok || !m_isPicture || !m_hasPrimary || !ParseProperties(properties) ||
-        !ApplyLocations()) {
+    if (!ok || !m_isPicture || !m_hasPrimary || !ParseProperties(properties) || !ApplyLocations()) {
         return Status::Corrupt;
     }
     const Item* primary = FindItem(m_primaryId);
@@ -329,8 +332,7 @@ bool CHHeifContainer::ParseLocations(std::string_view box) {
     uint8_t version = 0;
     uint8_t sizes = 0;
     uint8_t moreSizes = 0;
-    if (!reader.U8(0, version) || version > 2 || !reader.U8(4, sizes) ||
-        !reader.U8(5, moreSizes)) {
+    if (!reader.U8(0, version) || version > 2 || !reader.U8(4, sizes) || !reader.U8(5, moreSizes)) {
         return false;
     }
     const unsigned offsetSize = sizes >> 4;
@@ -569,8 +571,8 @@ bool CHHeifContainer::DerivationsEndWithoutLoop() const {
 std::vector<const CHHeifContainer::Item*> CHHeifContainer::Thumbnails() const {
     std::vector<const Item*> thumbnails;
     for (const Reference& reference : m_references) {
-        if (reference.type != kThmb ||
-            std::find(reference.to.begin(), reference.to.end(), m_primaryId) == reference.to.end()) {
+        if (reference.type != kThmb || std::find(reference.to.begin(), reference.to.end(),
+                                                 m_primaryId) == reference.to.end()) {
             continue;
         }
         const Item* item = FindItem(reference.from);
@@ -586,8 +588,8 @@ CHHeifContainer::Status CHHeifContainer::ExifTiff(std::string_view bytes, bool c
     tiff = {};
     const Item* exif = nullptr;
     for (const Reference& reference : m_references) {
-        if (reference.type == kCdsc &&
-            std::find(reference.to.begin(), reference.to.end(), m_primaryId) != reference.to.end()) {
+        if (reference.type == kCdsc && std::find(reference.to.begin(), reference.to.end(),
+                                                 m_primaryId) != reference.to.end()) {
             const Item* item = FindItem(reference.from);
             if (item != nullptr && item->type == kExif) {
                 exif = item;

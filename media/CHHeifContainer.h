@@ -32,7 +32,8 @@ public:
         uint32_t width = 0; // ispe; 0 when the item has none
         uint32_t height = 0;
         int quarterTurns = 0; // irot: anticlockwise quarter turns, 0..3
-        int mirrorAxis = -1;  // imir: 0 vertical axis (left-right), 1 horizontal axis; -1 none
+        // imir: 0 exchanges top and bottom, 1 left and right (as phones write it); -1 none.
+        int mirrorAxis = -1;
     };
 
     static constexpr uint32_t FourCc(const char (&text)[5]) {

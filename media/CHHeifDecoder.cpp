@@ -117,10 +117,9 @@ bool DecodeHandle(heif_image_handle* handle, CHBitmap& bitmap) {
     options->ignore_transformations = 0;
     options->convert_hdr_to_8bit = 1;
     heif_image* raw = nullptr;
-    heif_error error = heif_decode_image(handle, &raw, heif_colorspace_RGB,
-                                         alpha ? heif_chroma_interleaved_RGBA
-                                               : heif_chroma_interleaved_RGB,
-                                         options.get());
+    heif_error error = heif_decode_image(
+        handle, &raw, heif_colorspace_RGB,
+        alpha ? heif_chroma_interleaved_RGBA : heif_chroma_interleaved_RGB, options.get());
     Image image(raw);
     if (error.code != heif_error_Ok || !image) {
         return Fail("cannot decode the image", error);

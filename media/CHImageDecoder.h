@@ -1,8 +1,9 @@
 #pragma once
 // Decodes the first image of a JPEG, PNG, GIF, TIFF or BMP file, or the primary image of a HEIF
-// or AVIF file, into a CHBitmap, picking the decoder from the file's signature. Every decoder refuses an image whose declared pixel count
-// exceeds CHBitmap::PixelLimit() before it allocates pixel memory, and fails cleanly (never
-// crashes, never loops without end) on truncated, corrupt or hostile bytes.
+// or AVIF file, into a CHBitmap, picking the decoder from the file's signature. Every decoder
+// refuses an image whose declared pixel count exceeds CHBitmap::PixelLimit() before it allocates
+// pixel memory, and fails cleanly (never crashes, never loops without end) on truncated, corrupt or
+// hostile bytes.
 
 #include "media/CHBitmap.h"
 #include "media/ImageHeader.h"

@@ -202,8 +202,8 @@ bool ReadHeif(std::string_view bytes, ImageHeader& header) {
     if (!SetSize(header, primary.width, primary.height)) {
         return false;
     }
-    header.needsMoreBytes = container.ExifTiff(bytes, false, header.exif) ==
-                            CHHeifContainer::Status::NeedMoreBytes;
+    header.needsMoreBytes =
+        container.ExifTiff(bytes, false, header.exif) == CHHeifContainer::Status::NeedMoreBytes;
     return true;
 }
 
@@ -237,8 +237,11 @@ bool ReadImageHeader(std::string_view bytes, ImageHeader& header) {
         header.format = ImageFormat::Bmp;
         return ReadBmp(little, header);
     }
-    // Too few bytes to tell the format.
-    header.needsMoreBytes = bytes.size() < kPngSignature.size();
+    // Too few bytes to tell the format: a signature, or a whole ftyp box with its brands.
+    uint32_t ftypSize = 0;
+    header.needsMoreBytes =
+        bytes.size() < kPngSignature.size() ||
+        (reader.Matches(4, "ftyp") && (!reader.U32(0, ftypSize) || ftypSize > bytes.size()));
     return false;
 }
 

@@ -36,7 +36,8 @@ bool MakeOne(const fs::path& input, int width, int height, const fs::path& outpu
     std::string jpeg;
     if (!CHThumbStore::MakeThumbnail(photo, width, height, jpeg)) {
         message = "not an image that can be decoded";
-        if (CHImageDecoder::Sniff(photo) == ImageFormat::Heif && !CHHeifDecoder::LastError().empty()) {
+        if (CHImageDecoder::Sniff(photo) == ImageFormat::Heif &&
+            !CHHeifDecoder::LastError().empty()) {
             message += " (" + CHHeifDecoder::LastError() + ")";
         }
         return false;
