@@ -1,10 +1,13 @@
 #include "library/ImageFileCheck.h"
 
+#include "media/CHHeifContainer.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <memory>
+#include <string>
 #include <vector>
 
 namespace {
@@ -131,6 +134,47 @@ bool IsCompletePng(FILE* file, int64_t size) {
     }
 }
 
+// The ftyp box with its brands sits at the start; writers keep it short.
+constexpr size_t kHeifBrandBytes = 256;
+// The meta box with the item tables; far larger than any camera's.
+constexpr int64_t kMaxHeifMetaEnd = 256 << 20;
+
+// A HEIF file arrived whole when its top-level boxes end exactly at the file's end, its item
+// tables read cleanly and every item's data lies inside the file.
+bool IsCompleteHeif(FILE* file, int64_t size) {
+    int64_t metaEnd = 0;
+    for (int64_t at = 0; at < size;) {
+        unsigned char head[16];
+        if (size - at < 8 || !ReadAt(file, at, head, 8)) {
+            return false;
+        }
+        uint64_t box = BigEndian32(head);
+        if (box == 1) {
+            if (!ReadAt(file, at + 8, head + 8, 8)) {
+                return false;
+            }
+            box = uint64_t{BigEndian32(head + 8)} << 32 | BigEndian32(head + 12);
+        } else if (box == 0) {
+            box = static_cast<uint64_t>(size - at);
+        }
+        if (box < 8 || box > static_cast<uint64_t>(size - at)) {
+            return false;
+        }
+        if (std::memcmp(head + 4, "meta", 4) == 0) {
+            metaEnd = at + static_cast<int64_t>(box);
+        }
+        at += static_cast<int64_t>(box);
+    }
+    if (metaEnd == 0 || metaEnd > kMaxHeifMetaEnd) {
+        return false;
+    }
+    std::string start(static_cast<size_t>(metaEnd), '\0');
+    CHHeifContainer container;
+    return ReadAt(file, 0, start.data(), start.size()) &&
+           container.Parse(start, false) == CHHeifContainer::Status::Ok &&
+           container.DataEnd() <= static_cast<uint64_t>(size);
+}
+
 } // namespace
 
 bool IsCompleteImageFile(const std::filesystem::path& file) {
@@ -152,6 +196,11 @@ bool IsCompleteImageFile(const std::filesystem::path& file) {
     static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     if (std::memcmp(magic, kPng, 8) == 0) {
         return IsCompletePng(handle.get(), size);
+    }
+    std::string brands(static_cast<size_t>(std::min<int64_t>(size, kHeifBrandBytes)), '\0');
+    if (ReadAt(handle.get(), 0, brands.data(), brands.size()) &&
+        CHHeifContainer::HasHeifBrand(brands)) {
+        return IsCompleteHeif(handle.get(), size);
     }
     return true;
 }

@@ -1,7 +1,8 @@
 #pragma once
 // A cheap structural check that an image file arrived whole, run before a photo is stored: a
 // JPEG must have its header segments complete and an end-of-image marker after its scan data;
-// a PNG must reach its IEND chunk. Other formats are left to the EXIF reader's own checks.
+// a PNG must reach its IEND chunk; a HEIF file's boxes must end at the file's end, with every
+// item's data inside it. Other formats are left to the EXIF reader's own checks.
 
 #include <filesystem>
 

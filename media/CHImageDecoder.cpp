@@ -2,6 +2,8 @@
 
 #include "media/CHBmpDecoder.h"
 #include "media/CHGifDecoder.h"
+#include "media/CHHeifContainer.h"
+#include "media/CHHeifDecoder.h"
 #include "media/CHJpegDecoder.h"
 #include "media/CHPngDecoder.h"
 #include "media/CHTiffDecoder.h"
@@ -26,6 +28,9 @@ ImageFormat CHImageDecoder::Sniff(std::string_view b) {
     }
     if (starts("BM", 2)) {
         return ImageFormat::Bmp;
+    }
+    if (CHHeifContainer::HasHeifBrand(b)) {
+        return ImageFormat::Heif;
     }
     return ImageFormat::Unknown;
 }
@@ -67,6 +72,9 @@ bool CHImageDecoder::Decode(std::string_view bytes, const DecodeRequest& request
         break;
     case ImageFormat::Bmp:
         ok = CHBmpDecoder::Decode(bytes, out);
+        break;
+    case ImageFormat::Heif:
+        ok = CHHeifDecoder::Decode(bytes, request, out);
         break;
     case ImageFormat::Unknown:
         break;

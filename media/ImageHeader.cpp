@@ -1,6 +1,7 @@
 #include "media/ImageHeader.h"
 
 #include "media/CHByteReader.h"
+#include "media/CHHeifContainer.h"
 #include "media/CHTiffReader.h"
 
 #include <climits>
@@ -189,6 +190,23 @@ bool ReadTiff(std::string_view bytes, ImageHeader& header) {
     return SetSize(header, width, height);
 }
 
+// The primary image's stored size from the container, and the Exif item wherever it lies.
+bool ReadHeif(std::string_view bytes, ImageHeader& header) {
+    CHHeifContainer container;
+    CHHeifContainer::Status status = container.Parse(bytes, false);
+    if (status != CHHeifContainer::Status::Ok) {
+        header.needsMoreBytes = status == CHHeifContainer::Status::NeedMoreBytes;
+        return false;
+    }
+    const CHHeifContainer::Item& primary = container.Primary();
+    if (!SetSize(header, primary.width, primary.height)) {
+        return false;
+    }
+    header.needsMoreBytes =
+        container.ExifTiff(bytes, false, header.exif) == CHHeifContainer::Status::NeedMoreBytes;
+    return true;
+}
+
 } // namespace
 
 bool ReadImageHeader(std::string_view bytes, ImageHeader& header) {
@@ -206,6 +224,10 @@ bool ReadImageHeader(std::string_view bytes, ImageHeader& header) {
         header.format = ImageFormat::Tiff;
         return ReadTiff(bytes, header);
     }
+    if (CHHeifContainer::HasHeifBrand(bytes)) {
+        header.format = ImageFormat::Heif;
+        return ReadHeif(bytes, header);
+    }
     CHByteReader little(bytes, false);
     if (little.Matches(0, "GIF87a") || little.Matches(0, "GIF89a")) {
         header.format = ImageFormat::Gif;
@@ -215,8 +237,11 @@ bool ReadImageHeader(std::string_view bytes, ImageHeader& header) {
         header.format = ImageFormat::Bmp;
         return ReadBmp(little, header);
     }
-    // Too few bytes to tell the format.
-    header.needsMoreBytes = bytes.size() < kPngSignature.size();
+    // Too few bytes to tell the format: a signature, or a whole ftyp box with its brands.
+    uint32_t ftypSize = 0;
+    header.needsMoreBytes =
+        bytes.size() < kPngSignature.size() ||
+        (reader.Matches(4, "ftyp") && (!reader.U32(0, ftypSize) || ftypSize > bytes.size()));
     return false;
 }
 

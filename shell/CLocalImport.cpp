@@ -18,7 +18,8 @@ bool CLocalImport::IsImageFile(const fs::path& file) {
     std::transform(extension.begin(), extension.end(), extension.begin(),
                    [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
     return extension == ".jpg" || extension == ".jpeg" || extension == ".png" ||
-           extension == ".gif" || extension == ".bmp" || extension == ".tiff";
+           extension == ".gif" || extension == ".bmp" || extension == ".tiff" ||
+           extension == ".heic" || extension == ".heif" || extension == ".avif";
 }
 
 Json::Value CLocalImport::BuildTree(const std::vector<fs::path>& paths) {

@@ -34,11 +34,15 @@ public:
     bool WaitIdle(int milliseconds);
 
     // Stage 1 of one job: a folder becomes a member named after it holding its image files
-    // (".jpg", ".jpeg", ".png", ".gif", ".bmp", ".tiff", any case), a file given directly a
-    // member holding its path whatever its extension. Members with the same name get " (2)",
-    // " (3)", ... so that nothing of the job is lost.
+    // (".jpg", ".jpeg", ".png", ".gif", ".bmp", ".tiff", ".heic", ".heif", ".avif", any case),
+    // a file given directly a member holding its path whatever its extension. Members with the
+    // same name get " (2)", " (3)", ... so that nothing of the job is lost. The library checks
+    // every file's content, whatever its name says.
     static Json::Value BuildTree(const std::vector<fs::path>& paths);
     static bool IsImageFile(const fs::path& file);
+    // The pattern of the "添加照片" file dialog's "图片" filter: the same extensions.
+    static constexpr const char* kPhotoFilePattern =
+        "*.jpg;*.jpeg;*.png;*.gif;*.bmp;*.tiff;*.heic;*.heif;*.avif";
 
 private:
     struct Stage1Job {

@@ -40,7 +40,8 @@ private:
 
 TEST(LocalImport, FoldersGiveTheirImagesAndFilesGivenDirectlyAlwaysCount) {
     TempDir dir;
-    for (const char* name : {"a.JPG", "b.TIF", "c.txt", "d.jpeg", "e.Tiff"}) {
+    for (const char* name :
+         {"a.JPG", "b.TIF", "c.txt", "d.jpeg", "e.Tiff", "g.HEIC", "h.heif", "i.Avif", "j.heics"}) {
         ASSERT_TRUE(WriteTestFile(dir / "photos" / name, name));
     }
     ASSERT_TRUE(WriteTestFile(dir / "photos" / "deeper" / "f.png", "f"));
@@ -52,7 +53,9 @@ TEST(LocalImport, FoldersGiveTheirImagesAndFilesGivenDirectlyAlwaysCount) {
     }
     EXPECT_EQ(folder.Files(),
               (std::set<fs::path>{dir / "photos" / "a.JPG", dir / "photos" / "d.jpeg",
-                                  dir / "photos" / "e.Tiff", dir / "photos" / "deeper" / "f.png"}));
+                                  dir / "photos" / "e.Tiff", dir / "photos" / "g.HEIC",
+                                  dir / "photos" / "h.heif", dir / "photos" / "i.Avif",
+                                  dir / "photos" / "deeper" / "f.png"}));
     EXPECT_EQ(folder.Labels(), std::set<std::string>{"localhost"});
 
     Collector direct;

@@ -26,8 +26,10 @@ int RunExif(const std::vector<std::string>& args) {
     }
     Json::Value exif;
     if (!ReadExif(file, exif)) {
-        std::fprintf(stderr, "vellumo-cli exif: '%s' is not an image (JPEG, PNG, GIF, BMP, TIFF)\n",
-                     args[0].c_str());
+        std::fprintf(
+            stderr,
+            "vellumo-cli exif: '%s' is not an image (JPEG, PNG, GIF, BMP, TIFF, HEIF, AVIF)\n",
+            args[0].c_str());
         return 1;
     }
     std::string text = JsonStyled(exif);

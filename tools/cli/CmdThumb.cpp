@@ -1,6 +1,7 @@
 // vellumo-cli thumb: the thumbnail the store makes for a photo file, one file or many at once.
 
 #include "library/CHThumbStore.h"
+#include "media/CHHeifDecoder.h"
 #include "platform/FileSystem.h"
 #include "tools/cli/CliCommand.h"
 
@@ -35,6 +36,10 @@ bool MakeOne(const fs::path& input, int width, int height, const fs::path& outpu
     std::string jpeg;
     if (!CHThumbStore::MakeThumbnail(photo, width, height, jpeg)) {
         message = "not an image that can be decoded";
+        if (CHImageDecoder::Sniff(photo) == ImageFormat::Heif &&
+            !CHHeifDecoder::LastError().empty()) {
+            message += " (" + CHHeifDecoder::LastError() + ")";
+        }
         return false;
     }
     if (!WriteWholeFile(output, jpeg)) {
