@@ -173,6 +173,7 @@ private:
     // Drops the record from the tables in memory; returns the devices it was linked to.
     std::vector<std::string> ForgetRecord(Pid pid);
     void ForgetVerifyEntries(Pid pid);
+    void UpdateStoredPath(Pid pid, const std::string& path);
     bool WriteConfigText(const std::string& key, const std::string& text);
     // Writes the browse trees changed since they were last written (every tree when all).
     void SaveDirtyIndexes(bool all);

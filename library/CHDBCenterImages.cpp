@@ -428,24 +428,49 @@ int CHDBCenter::GetDevicesJson(Json::Value& out) {
 
 int CHDBCenter::FindMissingFiles(std::vector<fs::path>& out) {
     out.clear();
-    std::vector<std::string> stored;
+    std::vector<std::pair<Pid, std::string>> stored;
     {
         std::lock_guard<std::mutex> guard(m_imageLock);
         stored.reserve(m_records.size());
         for (const auto& [pid, record] : m_records) {
-            stored.push_back(record.path);
+            stored.emplace_back(pid, record.path);
         }
     }
     // The file system is asked outside the lock: imports need not wait for 100 000 stats.
     const fs::path repos = GetReposPath();
-    for (const std::string& path : stored) {
+    std::vector<std::pair<Pid, std::string>> recased;
+    for (const auto& [pid, path] : stored) {
         fs::path full = StoredToFsPath(repos, path);
         std::error_code ec;
-        if (!full.empty() && !fs::exists(full, ec)) {
+        if (full.empty() || fs::exists(full, ec)) {
+            continue;
+        }
+        // A path that differs from the file only in letter case still finds it; the record
+        // takes the name the file has here.
+        fs::path found = FindStoredPathIgnoringCase(repos, path);
+        std::string foundStored = found.empty() ? std::string() : FsToStoredPath(repos, found);
+        if (!foundStored.empty()) {
+            recased.emplace_back(pid, std::move(foundStored));
+        } else {
             out.push_back(std::move(full));
         }
     }
+    for (const auto& [pid, path] : recased) {
+        UpdateStoredPath(pid, path);
+    }
     return 1;
+}
+
+void CHDBCenter::UpdateStoredPath(Pid pid, const std::string& path) {
+    std::lock_guard<std::mutex> repos(m_reposLock);
+    if (!Write("UPDATE images SET path = ? WHERE pid = ?;", {path, pid})) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(m_imageLock);
+    auto it = m_records.find(pid);
+    if (it != m_records.end()) {
+        it->second.path = path;
+    }
 }
 
 int CHDBCenter::RemoveImageByPath(const fs::path& fullPath) {

@@ -1,6 +1,7 @@
 #pragma once
 // A cheap structural check that an image file arrived whole, run before a photo is stored: a
-// JPEG must have its header segments complete and an end-of-image marker after its scan data;
+// JPEG must have its header segments complete and an end-of-image marker after its scan data,
+// or, lacking the marker, scan data that holds every block (bytes after the marker are fine);
 // a PNG must reach its IEND chunk. Other formats are left to the EXIF reader's own checks.
 
 #include <filesystem>
