@@ -2,6 +2,7 @@
 
 #include "library/CHSQLite3.h"
 #include "library/CHSqlTransaction.h"
+#include "library/LibraryFileCheck.h"
 #include "media/JsonText.h"
 #include "net/CHWebServer.h"
 #include "pairing/MachineId.h"
@@ -17,6 +18,10 @@
 #include <ctime>
 #include <system_error>
 #include <unordered_set>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -283,63 +288,153 @@ void CHDBCenter::LoadTables() {
     m_auth.swap(auth);
 }
 
+namespace {
+
+// The library holds the pairing password and the device keys: only its owner may read it.
+void MakePrivateFile(const fs::path& file, bool create) {
+    int flags = O_RDONLY | O_NOFOLLOW | O_CLOEXEC | (create ? O_CREAT | O_EXCL : 0);
+    int fd = ::open(file.c_str(), flags, 0600);
+    if (fd < 0) {
+        return;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) == 0 && info.st_uid == ::geteuid() && (info.st_mode & 077) != 0) {
+        ::fchmod(fd, info.st_mode & 0700);
+    }
+    ::close(fd);
+}
+
+} // namespace
+
+std::string CHDBCenter::LastOpenError() {
+    std::lock_guard<std::mutex> guard(m_pathLock);
+    return m_openError;
+}
+
+bool CHDBCenter::UpgradeImagesTable() {
+    // Rows are copied into a table of today's layout; the old table goes only once every row
+    // is in the new one, all in one transaction.
+    std::set<std::string> columns;
+    if (auto rows = m_db->Query("SELECT name FROM pragma_table_info('images');")) {
+        while (rows->Next()) {
+            columns.insert(rows->GetText(0));
+        }
+    }
+    if (columns.empty() || columns.count("time") != 0) {
+        return !columns.empty() || !m_db->TableExists("images");
+    }
+    auto pick = [&](const char* column, const char* fallback) {
+        return columns.count(column) != 0 ? std::string(column) : std::string(fallback);
+    };
+    const std::string time =
+        columns.count("exif") != 0
+            ? "CASE WHEN json_valid(exif) THEN "
+              "coalesce(CAST(json_extract(exif, '$.TakenTime') AS INTEGER), 0) ELSE 0 END"
+            : "0";
+    const std::string copy = "INSERT INTO images(pid, md5, time, path, exif, source, size) SELECT " +
+                             pick("pid", "NULL") + ", " + pick("md5", "''") + ", " + time + ", " +
+                             pick("path", "''") + ", " + pick("exif", "NULL") + ", " +
+                             pick("source", "''") + ", " + pick("size", "0") +
+                             " FROM images_before_upgrade;";
+    CHSqlTransaction tx(*m_db, m_txLock);
+    int64_t before = m_db->QueryInt64("SELECT count(*) FROM images;");
+    bool ok = tx.Ok() && m_db->Exec("ALTER TABLE images RENAME TO images_before_upgrade;") &&
+              m_db->Exec(kCreateImages) && m_db->Exec(copy) &&
+              m_db->QueryInt64("SELECT count(*) FROM images;") == before &&
+              m_db->Exec("DROP TABLE images_before_upgrade;");
+    return ok && tx.Commit();
+}
+
+bool CHDBCenter::PrepareTables(const fs::path& file, bool hasRows, std::string& error) {
+    bool imagesOld = false;
+    if (m_db->TableExists("images")) {
+        imagesOld = !m_db->ColumnExists("images", "time");
+    }
+    bool missing = false;
+    for (const char* table : {"config", "images", "verify", "auth", "devices"}) {
+        missing = missing || !m_db->TableExists(table);
+    }
+    if (!missing && !imagesOld) {
+        return true;
+    }
+    // A copy of the file as it was comes before any change of its tables.
+    if (hasRows && BackupLibraryFile(file).empty()) {
+        error = "a backup copy of it could not be made before upgrading it";
+        return false;
+    }
+    if (!m_db->TableExists("config") && !Write(kCreateConfig)) {
+        error = "its settings table cannot be created";
+        return false;
+    }
+    // Libraries that knew devices only by images.source gain the devices table.
+    if (!m_db->TableExists("devices") && Write(kCreateDevices) && m_db->TableExists("images")) {
+        Write("INSERT INTO devices(device, pid) SELECT source, pid FROM images WHERE "
+              "source <> ? AND source <> ?;",
+              {std::string_view(""), std::string_view("local")});
+    }
+    if (imagesOld && !UpgradeImagesTable()) {
+        error = "its images could not be copied into the current layout";
+        return false;
+    }
+    CreateMissingTables();
+    return true;
+}
+
 int CHDBCenter::OpenLibrary(const fs::path& root) {
     {
         std::lock_guard<std::mutex> repos(m_reposLock);
         if (m_db->IsOpen()) {
             SaveDirtyIndexes(false);
             m_db->Close();
-            m_thumbs.CloseStores();
         }
-        // Nothing of a library opened before may mix with this one.
+        // Nothing of a library opened before may mix with this one, nor a thumbnail store
+        // opened elsewhere meanwhile.
+        m_thumbs.CloseStores();
         ClearMemory();
         {
             std::lock_guard<std::mutex> guard(m_pathLock);
             m_root = root;
             m_repos = root / kReposFolderName;
             m_thumb = root / kThumbFolderName;
+            m_openError.clear();
         }
         m_thumbs.SetFolder(root / kThumbFolderName);
+        m_thumbs.CloseStores();
 
         const fs::path file = root / kLibraryFileName;
-        std::error_code ec;
-        const bool existed = fs::exists(file, ec);
+        // A file that is not a usable library is refused before anything writes to it: no
+        // table of it is created, changed or dropped, and no empty library runs in its place.
+        LibraryFileReport report = InspectLibraryFile(file, true);
+        if (report.state == LibraryFileReport::State::NotLibrary) {
+            std::lock_guard<std::mutex> guard(m_pathLock);
+            m_openError = "The library file " + file.string() + " cannot be used: " +
+                          report.reason + ". It was left unchanged.";
+            return 0;
+        }
+        MakePrivateFile(file, report.state == LibraryFileReport::State::Missing);
         if (m_db->Open(file)) {
-            if (!m_db->TableExists("config") && !Write(kCreateConfig)) {
+            // A commit that is reported done is on the disk ("ok" to a phone depends on it).
+            m_db->Exec("PRAGMA synchronous=FULL;");
+            std::string error;
+            if (!PrepareTables(file, report.hasRows, error)) {
                 m_db->Close();
-                if (!existed) {
+                if (report.state == LibraryFileReport::State::Missing) {
+                    std::error_code ec;
                     fs::remove(file, ec); // only the empty file just created
                 }
+                std::lock_guard<std::mutex> guard(m_pathLock);
+                m_openError = "The library file " + file.string() + " cannot be used: " + error +
+                              ".";
                 return 0;
             }
-            // Libraries that knew devices only by images.source gain the devices table.
-            if (!m_db->TableExists("devices") && Write(kCreateDevices) &&
-                m_db->TableExists("images")) {
-                Write("INSERT INTO devices(device, pid) SELECT source, pid FROM images WHERE "
-                      "source <> ? AND source <> ?;",
-                      {std::string_view(""), std::string_view("local")});
-            }
-            // An images table from before the time column is dropped, but only when its columns
-            // could actually be read and time is not among them.
-            if (m_db->TableExists("images")) {
-                bool listed = false;
-                bool hasTime = false;
-                if (auto rows = m_db->Query("SELECT name FROM pragma_table_info('images');")) {
-                    while (rows->Next()) {
-                        listed = true;
-                        hasTime = hasTime || rows->GetText(0) == "time";
-                    }
-                }
-                if (listed && !hasTime) {
-                    Write("DROP TABLE images; ");
-                }
-            }
-            CreateMissingTables();
             LoadTables();
         }
     }
     { std::lock_guard<std::mutex> guard(m_openLock); }
     m_opened.notify_all();
+    if (IsOpen()) {
+        ApplyAuthWhileClosed();
+    }
     StartService();
     return 1;
 }
@@ -357,6 +452,9 @@ int CHDBCenter::CloseLibrary() {
     // Photos stored since the last save stay browsable after a shutdown or a root move.
     SaveDirtyIndexes(false);
     m_db->Close();
+    // No thumbnail store opens at the old place while the root moves; OpenLibrary sets the
+    // new one.
+    m_thumbs.SetFolder({});
     m_thumbs.CloseStores();
     return 1;
 }

@@ -58,6 +58,8 @@ public:
     void SetServicePort(int port);
     CHWebServer* GetWebServer();
     bool IsOpen() const;
+    // Why the last OpenLibrary refused the library file ("" when it did not).
+    std::string LastOpenError();
     // Where GetMachineId gets the PC identity from; by default the pairing code's identity.
     void SetMachineIdSource(std::function<std::string()> source);
 
@@ -130,14 +132,21 @@ public:
     void LinkDeviceImage(const std::string& key, Pid pid) override;
     int Reserved53() override { return 1; }
     bool GetAlbumPids(const std::string& path, PidList& out) override;
+    int QueueImportDone(const fs::path& file, const std::string& deviceKey,
+                        ImportProgress progress, intptr_t user, const std::string& token,
+                        ImportDone done) override;
 
     // The JSON forms of the config table (compact text and a line feed).
     bool ReadConfigJson(const std::string& key, Json::Value& value);
     bool WriteConfigJson(const std::string& key, const Json::Value& value);
 
 private:
+    // Stores the file (or recognises it), with its verify entry when token is not empty.
     Pid StoreImage(const fs::path& source, const std::string& md5, int64_t size,
-                   const std::string& deviceKey);
+                   const std::string& deviceKey, const std::string& token);
+    // Links a photo the library holds to the device and records the token for it; under the
+    // repository lock.
+    void RecordDuplicate(Pid pid, const std::string& deviceKey, const std::string& token);
     Pid StoreQueued(const CHImportQueue::Job& job);
     void RenameDevice(const CHDeviceRenamer::Job& job);
     void MoveDeviceFiles(const std::string& key, const std::string& oldFolder,
@@ -148,6 +157,13 @@ private:
     void ClearMemory();
     void LoadTables();
     bool CreateMissingTables();
+    // Brings the tables of an opened file to today's layout, copying the file aside first when
+    // it holds data. False (with the reason) when the file cannot be used.
+    bool PrepareTables(const fs::path& file, bool hasRows, std::string& error);
+    bool UpgradeImagesTable();
+    // Pairing changes made while the library is closed, written when it opens again.
+    bool RememberWhileClosed(const std::string& key, std::optional<AuthEntry> entry);
+    void ApplyAuthWhileClosed();
     void StartService();
     void StopService();
     void Notify(int code, std::shared_ptr<const void> data);
@@ -157,16 +173,18 @@ private:
     // Drops the record from the tables in memory; returns the devices it was linked to.
     std::vector<std::string> ForgetRecord(Pid pid);
     void ForgetVerifyEntries(Pid pid);
+    void UpdateStoredPath(Pid pid, const std::string& path);
     bool WriteConfigText(const std::string& key, const std::string& text);
     // Writes the browse trees changed since they were last written (every tree when all).
     void SaveDirtyIndexes(bool all);
 
     std::shared_ptr<ISQLite3> m_db;
 
-    mutable std::mutex m_pathLock; // guards the three paths
+    mutable std::mutex m_pathLock; // guards the three paths and m_openError
     fs::path m_root;
     fs::path m_repos;
     fs::path m_thumb;
+    std::string m_openError;
 
     // Serialises file placement in the repository (imports, renames) with opening and closing
     // the library, so no file is moved while the root moves.
@@ -195,6 +213,7 @@ private:
     bool WaitUntilOpen();
     std::mutex m_openLock;
     std::condition_variable m_opened;
+    std::vector<std::pair<std::string, std::optional<AuthEntry>>> m_authWhileClosed;
 
     int m_servicePort = -2; // -2: the default port
     std::unique_ptr<CHWebServer> m_server;

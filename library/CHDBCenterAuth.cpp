@@ -84,10 +84,37 @@ int CHDBCenter::SetAuth(const std::string& key, int type, const std::string& nam
         m_auth[key] = AuthEntry{type, name};
     }
     Notify(NOTIFY_DEVICES_CHANGED, nullptr);
-    return Write("REPLACE INTO auth (key, type, modal) VALUES(?, ?, ?); ",
-                 {key, int64_t{type}, name})
-               ? 1
-               : 0;
+    if (Write("REPLACE INTO auth (key, type, modal) VALUES(?, ?, ?); ",
+              {key, int64_t{type}, name})) {
+        return 1;
+    }
+    // Paired while the library is closed (the storage root is moving): written once it is
+    // open again, so the phone's pairing is not lost with the reload.
+    return RememberWhileClosed(key, AuthEntry{type, name}) ? 1 : 0;
+}
+
+bool CHDBCenter::RememberWhileClosed(const std::string& key, std::optional<AuthEntry> entry) {
+    std::lock_guard<std::mutex> guard(m_openLock);
+    if (m_db->IsOpen()) {
+        return false;
+    }
+    m_authWhileClosed.emplace_back(key, std::move(entry));
+    return true;
+}
+
+void CHDBCenter::ApplyAuthWhileClosed() {
+    std::vector<std::pair<std::string, std::optional<AuthEntry>>> changes;
+    {
+        std::lock_guard<std::mutex> guard(m_openLock);
+        changes.swap(m_authWhileClosed);
+    }
+    for (const auto& [key, entry] : changes) {
+        if (entry) {
+            SetAuth(key, entry->type, entry->name);
+        } else {
+            RemoveAuth(key);
+        }
+    }
 }
 
 int CHDBCenter::RemoveAuth(const std::string& key) {
@@ -102,7 +129,10 @@ int CHDBCenter::RemoveAuth(const std::string& key) {
         std::lock_guard<std::mutex> guard(m_imageLock);
         m_devices.erase(key);
     }
-    return Write("DELETE FROM auth WHERE key=?; ", {key}) ? 1 : 0;
+    if (Write("DELETE FROM auth WHERE key=?; ", {key})) {
+        return 1;
+    }
+    return RememberWhileClosed(key, std::nullopt) ? 1 : 0;
 }
 
 int CHDBCenter::GetAuthList(std::map<std::string, AuthEntry>& out) {

@@ -122,7 +122,7 @@ Pid CHDBCenter::AddImage(const fs::path& source, const std::string& md5,
     } else {
         size = FileSize64(source);
     }
-    return StoreImage(source, digest, size, deviceKey);
+    return StoreImage(source, digest, size, deviceKey, std::string());
 }
 
 Pid CHDBCenter::StoreQueued(const CHImportQueue::Job& job) {
@@ -131,27 +131,28 @@ Pid CHDBCenter::StoreQueued(const CHImportQueue::Job& job) {
     if (!WaitUntilOpen()) {
         return 0;
     }
-    Pid pid = StoreImage(job.file, job.md5, job.size, job.deviceKey);
-    if (pid != 0 && !job.token.empty()) {
-        // Under the repository lock, and only while the photo is still there: a deletion
-        // between storing (or matching) and this point already dropped the photo's tokens, and
-        // a token written after it would tell the phone the PC holds a photo it does not.
-        std::lock_guard<std::mutex> repos(m_reposLock);
-        ImageRecord record;
-        if (!FindRecord(pid, record)) {
-            return 0;
-        }
-        {
-            std::lock_guard<std::mutex> guard(m_verifyLock);
-            m_verify[job.token] = pid;
-        }
-        Write("REPLACE INTO verify(md5, pid) VALUES(?, ?); ", {job.token, pid});
+    return StoreImage(job.file, job.md5, job.size, job.deviceKey, job.token);
+}
+
+void CHDBCenter::RecordDuplicate(Pid pid, const std::string& deviceKey, const std::string& token) {
+    LinkDeviceImage(deviceKey, pid);
+    if (token.empty()) {
+        return;
     }
-    return pid;
+    // Only while the photo is still there (the caller holds the repository lock, so no
+    // deletion runs meanwhile): a token of a photo the PC lacks would make the phone skip it.
+    ImageRecord record;
+    if (!FindRecord(pid, record)) {
+        return;
+    }
+    if (Write("REPLACE INTO verify(md5, pid) VALUES(?, ?); ", {token, pid})) {
+        std::lock_guard<std::mutex> guard(m_verifyLock);
+        m_verify[token] = pid;
+    }
 }
 
 Pid CHDBCenter::StoreImage(const fs::path& source, const std::string& md5, int64_t size,
-                           const std::string& deviceKey) {
+                           const std::string& deviceKey, const std::string& token) {
     std::unique_lock<std::mutex> repos(m_reposLock);
     if (!IsOpen()) {
         return 0; // nothing is moved while no library is open
@@ -165,8 +166,8 @@ Pid CHDBCenter::StoreImage(const fs::path& source, const std::string& md5, int64
         }
     }
     if (known != 0) {
+        RecordDuplicate(known, deviceKey, token);
         repos.unlock();
-        LinkDeviceImage(deviceKey, known);
         NotifyDeviceStats(deviceKey);
         return known; // the received file is left where it is
     }
@@ -198,6 +199,9 @@ Pid CHDBCenter::StoreImage(const fs::path& source, const std::string& md5, int64
     if (!(copy ? CopyFileTo(source, full) : MoveFileTo(source, full))) {
         return 0;
     }
+    // The photo and its name in the folder reach the disk before the row that records it: a
+    // stored photo survives a power cut as well as a crash.
+    bool synced = SyncPath(full) && SyncPath(folder);
 
     Pid pid = 0;
     {
@@ -214,9 +218,12 @@ Pid CHDBCenter::StoreImage(const fs::path& source, const std::string& md5, int64
                 }
                 rows->Finish();
             }
-            bool ok = pid > 0;
+            bool ok = synced && pid > 0;
             if (ok && !deviceKey.empty()) {
                 ok = m_db->Exec("REPLACE INTO devices(device, pid) VALUES(?, ?)", {deviceKey, pid});
+            }
+            if (ok && !token.empty()) {
+                ok = m_db->Exec("REPLACE INTO verify(md5, pid) VALUES(?, ?); ", {token, pid});
             }
             if (!ok || !tx.Commit()) {
                 pid = 0;
@@ -247,6 +254,10 @@ Pid CHDBCenter::StoreImage(const fs::path& source, const std::string& md5, int64
             m_devices[deviceKey].insert(pid);
         }
     }
+    if (!token.empty()) {
+        std::lock_guard<std::mutex> guard(m_verifyLock);
+        m_verify[token] = pid;
+    }
     m_indexes.AddTimePid(date.year, date.month, date.day, pid);
     repos.unlock();
     NotifyDeviceStats(deviceKey);
@@ -255,12 +266,19 @@ Pid CHDBCenter::StoreImage(const fs::path& source, const std::string& md5, int64
 
 int CHDBCenter::QueueImport(const fs::path& file, const std::string& deviceKey,
                             ImportProgress progress, intptr_t user, const std::string& token) {
+    return QueueImportDone(file, deviceKey, std::move(progress), user, token, nullptr);
+}
+
+int CHDBCenter::QueueImportDone(const fs::path& file, const std::string& deviceKey,
+                                ImportProgress progress, intptr_t user, const std::string& token,
+                                ImportDone done) {
     CHImportQueue::Job job;
     job.file = file;
     job.deviceKey = deviceKey;
     job.token = token;
     job.user = user;
     job.progress = std::move(progress);
+    job.done = std::move(done);
     m_imports.Push(std::move(job));
     return 1;
 }
@@ -410,24 +428,49 @@ int CHDBCenter::GetDevicesJson(Json::Value& out) {
 
 int CHDBCenter::FindMissingFiles(std::vector<fs::path>& out) {
     out.clear();
-    std::vector<std::string> stored;
+    std::vector<std::pair<Pid, std::string>> stored;
     {
         std::lock_guard<std::mutex> guard(m_imageLock);
         stored.reserve(m_records.size());
         for (const auto& [pid, record] : m_records) {
-            stored.push_back(record.path);
+            stored.emplace_back(pid, record.path);
         }
     }
     // The file system is asked outside the lock: imports need not wait for 100 000 stats.
     const fs::path repos = GetReposPath();
-    for (const std::string& path : stored) {
+    std::vector<std::pair<Pid, std::string>> recased;
+    for (const auto& [pid, path] : stored) {
         fs::path full = StoredToFsPath(repos, path);
         std::error_code ec;
-        if (!full.empty() && !fs::exists(full, ec)) {
+        if (full.empty() || fs::exists(full, ec)) {
+            continue;
+        }
+        // A path that differs from the file only in letter case still finds it; the record
+        // takes the name the file has here.
+        fs::path found = FindStoredPathIgnoringCase(repos, path);
+        std::string foundStored = found.empty() ? std::string() : FsToStoredPath(repos, found);
+        if (!foundStored.empty()) {
+            recased.emplace_back(pid, std::move(foundStored));
+        } else {
             out.push_back(std::move(full));
         }
     }
+    for (const auto& [pid, path] : recased) {
+        UpdateStoredPath(pid, path);
+    }
     return 1;
+}
+
+void CHDBCenter::UpdateStoredPath(Pid pid, const std::string& path) {
+    std::lock_guard<std::mutex> repos(m_reposLock);
+    if (!Write("UPDATE images SET path = ? WHERE pid = ?;", {path, pid})) {
+        return;
+    }
+    std::lock_guard<std::mutex> guard(m_imageLock);
+    auto it = m_records.find(pid);
+    if (it != m_records.end()) {
+        it->second.path = path;
+    }
 }
 
 int CHDBCenter::RemoveImageByPath(const fs::path& fullPath) {

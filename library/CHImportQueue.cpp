@@ -11,8 +11,17 @@ CHImportQueue::~CHImportQueue() {
     Stop();
 }
 
+void CHImportQueue::Tell(Job& job, Pid pid) {
+    if (job.done) {
+        ImportDone done = std::move(job.done);
+        job.done = nullptr;
+        done(pid);
+    }
+}
+
 bool CHImportQueue::Push(Job job) {
     if (m_stopping) {
+        Tell(job, 0);
         return false;
     }
     {
@@ -38,13 +47,24 @@ void CHImportQueue::Stop() {
         slot.Join();
     }
     m_importSlot.Join();
+    std::deque<std::pair<uint64_t, Job>> queued;
+    std::map<uint64_t, std::optional<Job>> ready;
     {
         std::lock_guard<std::mutex> guard(m_digestLock);
-        m_digestQueue.clear();
+        queued.swap(m_digestQueue);
     }
     {
         std::lock_guard<std::mutex> guard(m_importLock);
-        m_ready.clear();
+        ready.swap(m_ready);
+    }
+    // Whoever waits for these jobs learns that they were not stored.
+    for (auto& [seq, job] : queued) {
+        Tell(job, 0);
+    }
+    for (auto& [seq, job] : ready) {
+        if (job) {
+            Tell(*job, 0);
+        }
     }
     std::lock_guard<std::mutex> guard(m_idleLock);
     m_inFlight = 0;
@@ -102,6 +122,9 @@ void CHImportQueue::DigestRoutine(int slot) {
         // One pass gives both the digest and the size of exactly the bytes that were read; a
         // file that cannot be read to its end is dropped rather than fingerprinted in part.
         bool readable = Md5FileText(job.file.string(), job.md5, &job.size);
+        if (!readable) {
+            Tell(job, 0);
+        }
         {
             std::lock_guard<std::mutex> guard(m_importLock);
             if (readable) {
@@ -158,11 +181,12 @@ void CHImportQueue::ImportRoutine() {
         if (job->progress) {
             job->progress(0, index, total, job->file, job->deviceKey, job->user);
         }
-        m_store(*job);
+        Pid pid = m_store(*job);
         storedSinceDrain = true;
         if (job->progress) {
             job->progress(1, index, total, job->file, "", job->user);
         }
+        Tell(*job, pid);
         JobDone();
     }
 }

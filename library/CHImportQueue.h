@@ -27,6 +27,9 @@ public:
         ImportProgress progress;
         std::string md5;  // filled by the digest worker
         int64_t size = 0; // bytes digested
+        // Told the job's outcome exactly once: the pid it was stored (or recognised) under, 0
+        // when it was not stored (unreadable, refused, or dropped when the queue stopped).
+        ImportDone done;
     };
     // Stores one digested job; returns its pid or 0.
     using StoreFn = std::function<Pid(const Job&)>;
@@ -52,6 +55,7 @@ private:
     void DigestRoutine(int slot);
     void ImportRoutine();
     void JobDone();
+    static void Tell(Job& job, Pid pid);
 
     StoreFn m_store;
     DrainedFn m_drained;

@@ -1,5 +1,6 @@
 #include "library/CHRepositoryWatcher.h"
 
+#include "library/CHDBCenter.h"
 #include "library/IDBCenter.h"
 
 #include <sys/stat.h>
@@ -41,6 +42,22 @@ bool CHRepositoryWatcher::IsFolderAvailable(const fs::path& folder) {
     }
     fs::directory_iterator it(folder, ec);
     return !ec;
+}
+
+bool CHRepositoryWatcher::IsStoragePresent(const fs::path& folder) {
+    struct stat info {};
+    return !folder.empty() &&
+           lstat((folder.parent_path() / CHDBCenter::kLibraryFileName).c_str(), &info) == 0 &&
+           S_ISREG(info.st_mode);
+}
+
+bool CHRepositoryWatcher::MayRemove(bool afterLiveRemoval) {
+    // The library file beside the repository is reachable: the storage is mounted, so a
+    // missing folder, or an empty one, really lost its photos.
+    if (IsStoragePresent(m_folder)) {
+        return true;
+    }
+    return IsFolderAvailable(m_folder) && (afterLiveRemoval || HasEntries(m_folder));
 }
 
 bool CHRepositoryWatcher::Start(const fs::path& reposFolder) {
@@ -128,6 +145,7 @@ bool CHRepositoryWatcher::WaitIdle(int milliseconds) {
 }
 
 void CHRepositoryWatcher::MonitorLoop() {
+    bool scannedWhileGone = false;
     for (;;) {
         DirChange change;
         if (m_directory.Wait(change)) {
@@ -152,7 +170,12 @@ void CHRepositoryWatcher::MonitorLoop() {
             continue;
         }
         // Not watching: the owner is stopping, or the folder is gone (deleted, moved away,
-        // unmounted). Look for it again every second and rescan once it is back.
+        // unmounted). Look for it again every second and rescan once it is back. Gone while
+        // the storage is there, its photos are gone too: one scan says so.
+        if (!scannedWhileGone && !IsFolderAvailable(m_folder) && IsStoragePresent(m_folder)) {
+            scannedWhileGone = true;
+            RequestScan(true);
+        }
         {
             std::unique_lock<std::mutex> lock(m_lock);
             if (m_wake.wait_for(lock, std::chrono::seconds(1), [this] { return m_stopping; })) {
@@ -160,6 +183,7 @@ void CHRepositoryWatcher::MonitorLoop() {
             }
         }
         if (IsFolderAvailable(m_folder) && m_directory.Start(m_folder)) {
+            scannedWhileGone = false;
             if (Stopping()) {
                 m_directory.Stop();
                 return;
@@ -201,7 +225,7 @@ void CHRepositoryWatcher::ProcessLoop() {
 }
 
 void CHRepositoryWatcher::RunScan(bool afterLiveRemoval) {
-    if (!IsFolderAvailable(m_folder) || !m_sink.findMissing) {
+    if ((!IsFolderAvailable(m_folder) && !IsStoragePresent(m_folder)) || !m_sink.findMissing) {
         return;
     }
     std::vector<fs::path> missing;
@@ -210,8 +234,8 @@ void CHRepositoryWatcher::RunScan(bool afterLiveRemoval) {
     if (missing.empty()) {
         return;
     }
-    // Checked again after the scan: the drive may have gone while it ran.
-    if (!IsFolderAvailable(m_folder) || (!afterLiveRemoval && !HasEntries(m_folder))) {
+    // Checked after the scan: the drive may have gone while it ran.
+    if (!MayRemove(afterLiveRemoval)) {
         return;
     }
     for (const fs::path& path : missing) {
@@ -224,7 +248,7 @@ void CHRepositoryWatcher::Apply(const fs::path& path) {
     if (lstat(path.c_str(), &info) == 0 || (errno != ENOENT && errno != ENOTDIR)) {
         return; // the file is there again, or its folder cannot be read right now
     }
-    if (!IsFolderAvailable(m_folder) || !m_sink.removeByPath) {
+    if ((!IsFolderAvailable(m_folder) && !IsStoragePresent(m_folder)) || !m_sink.removeByPath) {
         return;
     }
     m_sink.removeByPath(path);

@@ -48,7 +48,8 @@ public:
 
     // Looks for missing files again (after lost notifications or a removed folder). A scan
     // that a live removal called for may empty the repository completely; any other scan
-    // removes nothing when the repository folder has no entries at all.
+    // removes nothing when the repository folder has no entries at all, unless the library
+    // file beside it shows that the storage is there.
     void RequestScan(bool afterLiveRemoval = false);
     // Waits until no scan or removal is pending or running. False on time-out.
     bool WaitIdle(int milliseconds);
@@ -58,11 +59,16 @@ public:
     // The folder exists and can be listed. A scan runs only then: an unmounted drive must
     // not look like a folder whose files were all deleted.
     static bool IsFolderAvailable(const fs::path& folder);
+    // The library file beside the repository folder is reachable (the storage root is
+    // mounted). Then a repository or device folder that is gone lost its photos: the scan
+    // removes them even when the repository is missing or empty.
+    static bool IsStoragePresent(const fs::path& reposFolder);
 
 private:
     void MonitorLoop();
     void ProcessLoop();
     void RunScan(bool afterLiveRemoval);
+    bool MayRemove(bool afterLiveRemoval);
     void Apply(const fs::path& path);
     void PushEvent(const fs::path& path);
     bool Stopping();

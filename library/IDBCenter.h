@@ -36,6 +36,10 @@ struct ThumbRequest {
 using ImportProgress = std::function<void(int phase, int index, int total, const fs::path& file,
                                           const std::string& text, intptr_t user)>;
 
+// The outcome of one queued import: the pid the file was stored (or recognised) under, 0 when
+// it was not stored. Called once, on a library worker thread.
+using ImportDone = std::function<void(Pid pid)>;
+
 struct AuthEntry {
     int type = 0;
     std::string name; // display name
@@ -107,6 +111,10 @@ public:
     virtual void LinkDeviceImage(const std::string& key, Pid pid) = 0;           // 52
     virtual int Reserved53() = 0;                                                // 53
     virtual bool GetAlbumPids(const std::string& path, PidList& out) = 0;        // 54
+    // QueueImport whose caller learns the outcome; done is called once in every case.
+    virtual int QueueImportDone(const fs::path& file, const std::string& deviceKey,
+                                ImportProgress progress, intptr_t user, const std::string& token,
+                                ImportDone done) = 0; // 55
 
 protected:
     ~IDBCenter() = default;

@@ -1,6 +1,11 @@
 #include "library/ImageFileCheck.h"
 
+<<<<<<< HEAD
 #include "media/CHHeifContainer.h"
+=======
+#include "media/CHJpegDcDecoder.h"
+#include "platform/FileSystem.h"
+>>>>>>> durability
 
 #include <algorithm>
 #include <cstdint>
@@ -70,7 +75,22 @@ int64_t NextFF(FILE* file, int64_t offset, int64_t size) {
     return -1;
 }
 
-bool IsCompleteJpeg(FILE* file, int64_t size) {
+// Phones write some JPEGs without the end marker; decoders show them whole as long as the scan
+// data holds every block. Known only for the common single-scan form: a sequential JPEG is
+// decoded as far as its blocks' DC values, which steps over every coded coefficient.
+bool HasEveryBlock(const std::filesystem::path& path) {
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) {
+        return false;
+    }
+    CHBitmap dc;
+    int width = 0;
+    int height = 0;
+    return CHJpegDcDecoder::Decode(
+        bytes, [](int, int) { return true; }, dc, width, height);
+}
+
+bool IsCompleteJpeg(FILE* file, int64_t size, const std::filesystem::path& path) {
     int64_t at = 2; // after SOI
     for (;;) {
         unsigned char marker[2];
@@ -106,7 +126,7 @@ bool IsCompleteJpeg(FILE* file, int64_t size) {
         }
         at += segment;
         if (marker[1] == 0xDA) { // start of scan: the entropy-coded data follows
-            return HasEndMarkerFrom(file, at, size);
+            return HasEndMarkerFrom(file, at, size) || HasEveryBlock(path);
         }
     }
 }
@@ -191,7 +211,7 @@ bool IsCompleteImageFile(const std::filesystem::path& file) {
         return false; // shorter than any image header
     }
     if (magic[0] == 0xFF && magic[1] == 0xD8) {
-        return IsCompleteJpeg(handle.get(), size);
+        return IsCompleteJpeg(handle.get(), size, file);
     }
     static const unsigned char kPng[8] = {0x89, 'P', 'N', 'G', 0x0D, 0x0A, 0x1A, 0x0A};
     if (std::memcmp(magic, kPng, 8) == 0) {

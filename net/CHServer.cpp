@@ -46,8 +46,25 @@ void RaiseDescriptorLimit() {
 
 } // namespace
 
+struct CHServer::Life {
+    std::mutex lock;
+    CHServer* server = nullptr;
+};
+
+namespace {
+// The connection whose request OnRequest is handling on this thread, for DeferAnswer.
+thread_local CHServer::ConnContext* t_dispatching = nullptr;
+} // namespace
+
 struct CHServer::ConnContext {
-    enum : int { kAccepting = 1, kReceiving = 2, kSending = 3, kClosed = 4, kHandling = 5 };
+    enum : int {
+        kAccepting = 1,
+        kReceiving = 2,
+        kSending = 3,
+        kClosed = 4,
+        kHandling = 5,
+        kDeferred = 6, // the handler answers later; its timer answers if it does not
+    };
 
     explicit ConnContext(asio::io_context& io) : strand(asio::make_strand(io)), socket(strand) {}
 
@@ -76,6 +93,7 @@ struct CHServer::ConnContext {
     int64_t bodyCharged = 0;     // body bytes charged to the budgets
     std::string response;
     size_t sent = 0;
+    asio::steady_timer deferTimer{strand};
 };
 
 struct CHServer::Engine {
@@ -121,7 +139,10 @@ size_t CHServer::CHMemPool::Free() const {
 
 CHServer::CHServer() : CHServer(DefaultPort()) {}
 
-CHServer::CHServer(int port) : m_port(port), m_engine(std::make_unique<Engine>()) {}
+CHServer::CHServer(int port)
+    : m_port(port), m_engine(std::make_unique<Engine>()), m_life(std::make_shared<Life>()) {
+    m_life->server = this;
+}
 
 CHServer::~CHServer() {
     StopAndWait();
@@ -298,6 +319,11 @@ int CHServer::Run() {
 }
 
 void CHServer::Shutdown() {
+    {
+        // Deferred answers arriving from now on go nowhere.
+        std::lock_guard lock(m_life->lock);
+        m_life->server = nullptr;
+    }
     m_engine->io.stop();
     for (std::thread& worker : m_engine->workers) {
         worker.join();
@@ -578,12 +604,75 @@ void CHServer::Dispatch(ConnContext* context) {
     }
     std::string response;
     int result = 0;
+    t_dispatching = context;
     try {
         result = OnRequest(std::move(head), std::move(body), context->peer, response);
     } catch (...) {
         result = 0;
     }
+    t_dispatching = nullptr;
+    if (context->state == ConnContext::kDeferred) {
+        // The body has been handled; waiting for the answer holds no part of the budget.
+        m_bodyBytesHeld -= context->bodyReserved;
+        context->bodyReserved = 0;
+        return;
+    }
     if (result == 0 || response.empty()) {
+        CloseConnection(context);
+        return;
+    }
+    context->response = std::move(response);
+    context->sent = 0;
+    context->lastActivityMs = NowMs();
+    context->state = ConnContext::kSending;
+    SendMore(context);
+}
+
+CHServer::Deferral CHServer::DeferAnswer(std::string fallback, int timeoutMs) {
+    ConnContext* context = t_dispatching;
+    Deferral deferral;
+    if (context == nullptr || context->state != ConnContext::kHandling) {
+        return deferral;
+    }
+    context->state = ConnContext::kDeferred;
+    deferral.m_life = m_life;
+    deferral.m_context = context;
+    deferral.m_generation = context->generation;
+    const uint64_t generation = context->generation;
+    // Runs on the connection's strand like every other completion of it.
+    context->deferTimer.expires_after(std::chrono::milliseconds(std::max(timeoutMs, 0)));
+    context->deferTimer.async_wait(
+        [this, context, generation, fallback = std::move(fallback)](const asio::error_code& error) {
+            if (!error) {
+                SendDeferred(context, generation, fallback);
+            }
+        });
+    return deferral;
+}
+
+bool CHServer::Deferral::Send(std::string response) const {
+    if (m_context == nullptr || !m_life) {
+        return false;
+    }
+    std::lock_guard lock(m_life->lock);
+    CHServer* server = m_life->server;
+    if (server == nullptr) {
+        return false;
+    }
+    ConnContext* context = m_context;
+    uint64_t generation = m_generation;
+    asio::post(context->strand, [server, context, generation, text = std::move(response)] {
+        server->SendDeferred(context, generation, text);
+    });
+    return true;
+}
+
+void CHServer::SendDeferred(ConnContext* context, uint64_t generation, std::string response) {
+    if (context->generation != generation || context->state != ConnContext::kDeferred) {
+        return; // answered already, or the connection is gone
+    }
+    context->deferTimer.cancel();
+    if (response.empty()) {
         CloseConnection(context);
         return;
     }
@@ -639,6 +728,7 @@ void CHServer::CloseConnection(ConnContext* context) {
     }
     asio::error_code ignored;
     context->socket.close(ignored);
+    context->deferTimer.cancel();
     ++context->generation;
     context->state = ConnContext::kClosed;
     ReleaseBody(context);

@@ -47,6 +47,24 @@ public:
     static constexpr char kPortInUseText[] = "端口绑定失败，请确认端口没有被占用.";
 
     struct ConnContext;
+    struct Life;
+
+    // The handle of a request whose answer comes later (see DeferAnswer). Copyable; usable from
+    // any thread, also after the server has gone (then it does nothing).
+    class Deferral {
+    public:
+        Deferral() = default;
+        bool Valid() const { return m_context != nullptr; }
+        // Sends the answer and closes the connection. Only the first of Send and the time-out
+        // counts; false when the answer can no longer be sent.
+        bool Send(std::string response) const;
+
+    private:
+        friend class CHServer;
+        std::shared_ptr<Life> m_life;
+        ConnContext* m_context = nullptr;
+        uint64_t m_generation = 0;
+    };
 
     // Free connection contexts. Contexts are created on demand and reused, never freed while
     // the pool lives.
@@ -155,6 +173,11 @@ protected:
     // Unused extension point.
     virtual int ExtraHook(intptr_t first, std::string text, intptr_t second);
 
+    // Only from inside OnRequest, on its thread: the request is answered later through the
+    // returned handle, and OnRequest's own response is ignored. When no answer has come after
+    // timeoutMs, `fallback` is sent instead. An invalid handle when not called from OnRequest.
+    Deferral DeferAnswer(std::string fallback, int timeoutMs);
+
     // Stops and waits until Run has returned. A derived class whose OnRequest uses its own
     // members calls this first in its destructor.
     void StopAndWait();
@@ -184,6 +207,7 @@ private:
     bool IsOverdue(const ConnContext* context, int64_t nowMs) const;
     void Dispatch(ConnContext* context);
     void SendMore(ConnContext* context);
+    void SendDeferred(ConnContext* context, uint64_t generation, std::string response);
     void OnSent(ConnContext* context, uint64_t generation, const std::error_code& error,
                 size_t bytes);
     void CloseConnection(ConnContext* context);
@@ -195,6 +219,8 @@ private:
     // The engine (event loop) outlives the pool: sockets in the contexts belong to it.
     std::unique_ptr<Engine> m_engine;
     CHMemPool m_pool;
+    // Lets deferred answers find the server while it runs; cleared when it shuts down.
+    std::shared_ptr<Life> m_life;
 
     // Contexts with a connection open; read by the reaper.
     mutable std::mutex m_pendingLock;

@@ -5,7 +5,7 @@
 #include "media/JsonText.h"
 #include "media/TextUtil.h"
 #include "net/QueryNumbers.h"
-#include "net/UploadTempFile.h"
+#include "net/UploadStaging.h"
 #include "platform/FileSystem.h"
 #include "shell/AccessPoints.h"
 #include "shell/CNotifyHub.h"
@@ -33,14 +33,6 @@ int64_t RunBytes(const BackupProgress& record, int64_t photoBytes) {
 
 } // namespace
 
-CHUploadEndpoints::CHUploadEndpoints(fs::path tempRoot) : m_tempRoot(std::move(tempRoot)) {
-    CHUploadJanitor::RemoveLeftovers(TempRoot(), kLeftoverAge);
-}
-
-fs::path CHUploadEndpoints::TempRoot() const {
-    return m_tempRoot.empty() ? UploadTempRoot() : m_tempRoot;
-}
-
 BackupProgress CHUploadEndpoints::ProgressOf(const HttpRequest& request) {
     BackupProgress record;
     record.deviceKey = request.Query("key");
@@ -64,14 +56,7 @@ bool CHUploadEndpoints::IsLast(float current, int32_t total) {
     return current == static_cast<float>(static_cast<uint32_t>(total));
 }
 
-void CHUploadEndpoints::SweepTempFiles() {
-    IDBCenter* db = GetDBCenter();
-    m_janitor.Sweep(
-        [db](const std::string& token) { return db != nullptr && db->FindPidByMd5(token) != 0; });
-}
-
 void CHUploadEndpoints::HandleVerify(const HttpRequest& request, HttpResponse& response) {
-    SweepTempFiles();
     Json::Value tokens;
     Json::Value known(Json::arrayValue);
     if (JsonParse(request.body, tokens) && tokens.isArray()) {
@@ -84,17 +69,17 @@ void CHUploadEndpoints::HandleVerify(const HttpRequest& request, HttpResponse& r
 }
 
 void CHUploadEndpoints::HandleImport(const HttpRequest& request, HttpResponse& response) {
-    SweepTempFiles();
     BackupProgress record = ProgressOf(request);
-    std::string status =
-        request.body.empty() ? ReportPhoto(request, record) : ReceivePhoto(request, record);
+    std::string status = request.body.empty() ? ReportPhoto(request, record)
+                                              : ReceivePhoto(request, record, response);
     Json::Value document(Json::objectValue);
     document["status"] = status;
     response.contentType = "text/html";
     response.body = JsonStyled(document);
 }
 
-std::string CHUploadEndpoints::ReceivePhoto(const HttpRequest& request, BackupProgress& record) {
+std::string CHUploadEndpoints::ReceivePhoto(const HttpRequest& request, BackupProgress& record,
+                                            HttpResponse& response) {
     const std::string& token = request.Query("vmd5");
     const int32_t current = ParseInt32(request.Query("cur"));
     std::string name = SafeUploadName(request.Query("name"));
@@ -103,34 +88,56 @@ std::string CHUploadEndpoints::ReceivePhoto(const HttpRequest& request, BackupPr
     }
     IDBCenter* db = GetDBCenter();
     IMainWnd* mainWnd = GetMainWnd();
-    UploadTempFile temp(TempRoot(), name);
-    if (mainWnd == nullptr || !temp.Write(request.body)) {
-        // Nothing arrived that the library could take: report it like a photo not sent.
+    // The run's counters are kept whatever becomes of this photo: the last photo of a backup
+    // ends the run even when it cannot be stored.
+    auto recordRun = [&] {
+        if (db != nullptr) {
+            db->RecordImport(record.deviceKey, current,
+                             RunBytes(record, static_cast<int64_t>(request.body.size())),
+                             record.elapsed, IsLast(record.current, record.total));
+        }
+    };
+
+    std::shared_ptr<UploadStaging> staging =
+        mainWnd != nullptr ? UploadStaging::Open(mainWnd->GetRootPath()) : nullptr;
+    auto upload = std::make_shared<StagedUpload>(staging, name);
+    bool written = upload->Ok() && upload->Write(request.body);
+    if (written) {
+        if (std::optional<int64_t> taken = TokenTime(token)) {
+            upload->SetTimes(*taken);
+        }
+        written = upload->Seal(record.deviceKey, token);
+    }
+    if (!written) {
+        // Nothing arrived that the library could take: reported like a photo not sent.
         record.current -= 0.5f;
         NotifyProgress(record);
+        recordRun();
         return kStatusFailed;
     }
-    if (std::optional<int64_t> taken = TokenTime(token)) {
-        temp.SetTimes(*taken);
-    }
     NotifyProgress(record);
+    recordRun();
 
-    CHUploadJanitor::HandOver handOver;
-    handOver.folder = temp.Folder();
-    handOver.file = temp.File();
-    handOver.token = token;
-    handOver.tokenKnownBefore = db != nullptr && !token.empty() && db->FindPidByMd5(token) != 0;
-    handOver.begin = m_janitor.BeginHandOver();
-    mainWnd->ImportFileWithProgress(temp.File(), record.deviceKey, token);
-    temp.Release();
-    m_janitor.Track(std::move(handOver));
-
-    if (db != nullptr) {
-        db->RecordImport(record.deviceKey, current,
-                         RunBytes(record, static_cast<int64_t>(request.body.size())),
-                         record.elapsed, IsLast(record.current, record.total));
-    }
-    return kStatusOk;
+    // The answer waits for the library. The staged copy is removed once the library is through
+    // with it: moved into the repository, recognised as a duplicate, or refused.
+    response.answerTimeout = kStoreTimeout;
+    response.answerLater = [mainWnd, upload, key = record.deviceKey,
+                            token](HttpResponse::AnswerFn answer) mutable {
+        const fs::path file = upload->File();
+        mainWnd->ImportUpload(file, key, token,
+                              [upload = std::move(upload), answer = std::move(answer)](
+                                  Pid pid) mutable {
+                                  upload.reset();
+                                  HttpResponse later;
+                                  later.contentType = "text/html";
+                                  Json::Value document(Json::objectValue);
+                                  document["status"] = pid != 0 ? kStatusOk : kStatusFailed;
+                                  later.body = JsonStyled(document);
+                                  answer(later);
+                              });
+    };
+    // Sent only when the library has not answered in time.
+    return kStatusFailed;
 }
 
 std::string CHUploadEndpoints::ReportPhoto(const HttpRequest& request, BackupProgress& record) {

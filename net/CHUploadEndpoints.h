@@ -3,7 +3,6 @@
 // request, or a report of a photo the phone believes is already on the PC).
 
 #include "net/BackupProgress.h"
-#include "net/CHUploadJanitor.h"
 #include "net/HttpRequest.h"
 #include "net/HttpResponse.h"
 
@@ -18,15 +17,13 @@ class IDBCenter;
 
 class CHUploadEndpoints {
 public:
-    // Leftovers of an earlier run younger than this are left alone: another instance (a test,
-    // a second user) may still be filling them.
-    static constexpr std::chrono::seconds kLeftoverAge{600};
-
-    // tempRoot: where received files go; empty means UploadTempRoot() at each request. Sweeps
-    // the leftovers of earlier runs from it.
-    explicit CHUploadEndpoints(fs::path tempRoot = {});
+    // How long a received photo may take to be stored before the phone is told "failed" (it
+    // sends the photo again later; a photo stored meanwhile is then recognised).
+    static constexpr std::chrono::seconds kStoreTimeout{60};
 
     void HandleVerify(const HttpRequest& request, HttpResponse& response);
+    // A photo is answered "ok" only once the library has stored it (or recognised it as one it
+    // holds); the answer is sent when its import completes, without holding a thread.
     void HandleImport(const HttpRequest& request, HttpResponse& response);
 
     // The progress record of an "/import" request's query.
@@ -38,16 +35,8 @@ public:
     // an unsigned number.
     static bool IsLast(float current, int32_t total);
 
-    // Uploads handed to the library whose temporary files are not yet removed.
-    size_t PendingTempFiles() const { return m_janitor.Pending(); }
-    // Removes the temporary files of uploads the library is through with.
-    void SweepTempFiles();
-
 private:
-    std::string ReceivePhoto(const HttpRequest& request, BackupProgress& record);
+    std::string ReceivePhoto(const HttpRequest& request, BackupProgress& record,
+                             HttpResponse& response);
     std::string ReportPhoto(const HttpRequest& request, BackupProgress& record);
-    fs::path TempRoot() const;
-
-    const fs::path m_tempRoot;
-    CHUploadJanitor m_janitor;
 };

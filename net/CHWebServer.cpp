@@ -6,6 +6,8 @@
 #include "platform/Folders.h"
 #include "shell/AccessPoints.h"
 
+#include <future>
+#include <memory>
 #include <mutex>
 #include <system_error>
 
@@ -333,6 +335,9 @@ int CHWebServer::HandleRequest(std::string head, std::string body, const Peer& p
         if (HandlerPtr handler = FindRoute(m_routes, request.routeKey)) {
             HttpResponse answer;
             (*handler)(request, answer);
+            if (answer.answerLater) {
+                return AnswerLater(answer, headers, response);
+            }
             return Answer(answer, headers, response);
         }
         return ServeStatic(request, headers, response);
@@ -380,7 +385,44 @@ CHServer::HeadVerdict CHWebServer::OnHead(std::string_view head, const Peer& pee
     return {Body::Answer, {}};
 }
 
-int CHWebServer::Answer(HttpResponse& answer, HeaderMap& headers, std::string& response) const {
+int CHWebServer::AnswerLater(const HttpResponse& answer, const HeaderMap& headers,
+                             std::string& response) {
+    std::string fallback;
+    if (Answer(answer, headers, fallback) == 0) {
+        fallback.clear(); // the time-out closes without an answer
+    }
+    const auto timeoutMs = static_cast<int>(answer.answerTimeout.count());
+    Deferral deferral = DeferAnswer(fallback, timeoutMs);
+    if (deferral.Valid()) {
+        auto once = std::make_shared<std::once_flag>();
+        answer.answerLater([deferral, headers, once](const HttpResponse& later) {
+            std::call_once(*once, [&] {
+                std::string text;
+                deferral.Send(Answer(later, headers, text) != 0 ? text : std::string());
+            });
+        });
+        response.clear();
+        return 1;
+    }
+    // Called outside the server's own dispatch (tools, tests): wait here for the answer.
+    auto promise = std::make_shared<std::promise<std::string>>();
+    auto once = std::make_shared<std::once_flag>();
+    std::future<std::string> result = promise->get_future();
+    answer.answerLater([promise, headers, once](const HttpResponse& later) {
+        std::call_once(*once, [&] {
+            std::string text;
+            promise->set_value(Answer(later, headers, text) != 0 ? text : std::string());
+        });
+    });
+    if (result.wait_for(answer.answerTimeout) == std::future_status::ready) {
+        response = result.get();
+    } else {
+        response = fallback;
+    }
+    return response.empty() ? 0 : 1;
+}
+
+int CHWebServer::Answer(const HttpResponse& answer, HeaderMap headers, std::string& response) {
     if (answer.closeWithoutResponse) {
         return 0;
     }

@@ -437,6 +437,11 @@ bool CopyFileTo(const fs::path& source, const fs::path& destination) {
     return CopyAny(source, destination);
 }
 
+bool SyncPath(const fs::path& path) {
+    Fd fd(OpenRetry(path.c_str(), O_RDONLY | O_NOFOLLOW));
+    return fd.ok() && ::fsync(fd.get()) == 0;
+}
+
 bool MoveFileTo(const fs::path& source, const fs::path& destination) {
     return MoveAny(source, destination);
 }

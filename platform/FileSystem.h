@@ -25,5 +25,8 @@ bool RenameFile(const fs::path& source, const fs::path& destination);
 // Moves the file or folder to the freedesktop.org Trash with its .trashinfo record.
 // False when the path does not exist.
 bool DeleteToRecycleBin(const fs::path& path);
+// Flushes a file's or folder's data and metadata to the disk (fsync). False when it cannot be
+// opened or the flush fails.
+bool SyncPath(const fs::path& path);
 // A name in the same folder that does not exist yet: "name.ext", then "name (2).ext", ...
 fs::path MakeUniqueName(const fs::path& wanted);

@@ -126,6 +126,15 @@ fs::path GetAppDataDir() {
     return home.empty() ? fs::path() : home / ".config";
 }
 
+fs::path GetCacheDir() {
+    fs::path dir = XdgDir("XDG_CACHE_HOME");
+    if (!dir.empty()) {
+        return dir;
+    }
+    fs::path home = HomeDir();
+    return home.empty() ? fs::path() : home / ".cache";
+}
+
 fs::path GetDataHomeDir() {
     fs::path dir = XdgDir("XDG_DATA_HOME");
     if (!dir.empty()) {

@@ -1,5 +1,9 @@
 #include "platform/StoredPath.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <system_error>
 #include <vector>
 
 fs::path StoredToFsPath(const fs::path& repos, std::string_view stored) {
@@ -66,4 +70,47 @@ std::string FsToStoredPath(const fs::path& repos, const fs::path& full) {
         stored += part;
     }
     return stored;
+}
+
+namespace {
+
+std::string LowerAscii(std::string text) {
+    for (char& c : text) {
+        if (c >= 'A' && c <= 'Z') {
+            c = static_cast<char>(c - 'A' + 'a');
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+fs::path FindStoredPathIgnoringCase(const fs::path& repos, std::string_view stored) {
+    const fs::path exact = StoredToFsPath(repos, stored);
+    if (exact.empty()) {
+        return {};
+    }
+    fs::path found = repos;
+    for (const fs::path& part : exact.lexically_relative(repos)) {
+        struct stat info {};
+        if (::lstat((found / part).c_str(), &info) == 0) {
+            found /= part;
+            continue;
+        }
+        // The first name in byte order that matches, so the choice is the same every time.
+        const std::string wanted = LowerAscii(part.string());
+        std::vector<std::string> matches;
+        std::error_code ec;
+        for (fs::directory_iterator it(found, ec), end; !ec && it != end; it.increment(ec)) {
+            std::string name = it->path().filename().string();
+            if (LowerAscii(name) == wanted) {
+                matches.push_back(std::move(name));
+            }
+        }
+        if (matches.empty()) {
+            return {};
+        }
+        found /= *std::min_element(matches.begin(), matches.end());
+    }
+    return found;
 }

@@ -13,3 +13,7 @@ namespace fs = std::filesystem;
 fs::path StoredToFsPath(const fs::path& repos, std::string_view stored);
 // File-system path below repos -> stored form; "" when the path is not below repos.
 std::string FsToStoredPath(const fs::path& repos, const fs::path& full);
+// The file a stored path names when its letter case differs from the file's on disk (a
+// library carried over from Windows, where "\Local\" and "local/" are one folder): each
+// component is matched exactly, else ignoring ASCII case. Empty when no file matches.
+fs::path FindStoredPathIgnoringCase(const fs::path& repos, std::string_view stored);

@@ -7,6 +7,7 @@
 #include <sys/eventfd.h>
 #include <sys/file.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -70,17 +71,24 @@ bool WriteAll(int fd, const char* text) {
 
 CSingleInstance::CSingleInstance(const fs::path& folder) {
     fs::path dir = folder;
-    std::string name = "VellumoMutex";
     if (dir.empty()) {
-        dir = GetRuntimeDir();
-        // /tmp is shared by every user; the runtime folder is the user's own.
         const char* runtime = std::getenv("XDG_RUNTIME_DIR");
-        if (runtime == nullptr || runtime[0] != '/') {
-            name += "-" + std::to_string(getuid());
+        if (runtime != nullptr && runtime[0] == '/') {
+            dir = GetRuntimeDir();
+        } else {
+            // Not in the shared /tmp, where another user could plant the lock file or a link
+            // in its place: in the user's own cache folder.
+            fs::path cache = GetCacheDir();
+            if (!cache.empty()) {
+                dir = cache / "Vellumo";
+                std::error_code ec;
+                fs::create_directories(dir, ec);
+                ::chmod(dir.c_str(), 0700);
+            }
         }
     }
-    m_lockPath = dir / (name + ".lock");
-    m_socketPath = dir / (name + ".sock");
+    m_lockPath = dir / "VellumoMutex.lock";
+    m_socketPath = dir / "VellumoMutex.sock";
 }
 
 CSingleInstance::~CSingleInstance() {
@@ -109,8 +117,14 @@ CSingleInstance::Result CSingleInstance::Acquire() {
     if (m_owner) {
         return Result::Acquired;
     }
-    int fd = ::open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+    int fd = ::open(m_lockPath.c_str(), O_RDWR | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0600);
     if (fd < 0) {
+        return Result::Failed;
+    }
+    // A lock file of another user (or no regular file) is not ours to trust.
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_uid != ::geteuid()) {
+        ::close(fd);
         return Result::Failed;
     }
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
@@ -128,7 +142,7 @@ CSingleInstance::Result CSingleInstance::Acquire() {
 }
 
 pid_t CSingleInstance::RunningPid() const {
-    int fd = ::open(m_lockPath.c_str(), O_RDONLY | O_CLOEXEC);
+    int fd = ::open(m_lockPath.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
     if (fd < 0) {
         return 0;
     }

@@ -210,10 +210,11 @@ int CVellumoApp::RunService(const AppOptions& options) {
     if (!core->Start()) {
         return 1;
     }
+    // A library without a pairing password (a first run, or an empty library at a root that
+    // already exists) gets a random one, printed below: otherwise no phone could pair.
+    core->EnsurePairingPassword();
     if (core->IsFirstRun()) {
-        // The first-run wizard's work, without windows: a pairing password and the record of
-        // the storage folder.
-        core->EnsurePairingPassword();
+        // The first-run wizard's other work, without windows: the record of the storage folder.
         if (!core->SetRootPath(core->GetRootPath())) {
             std::cerr << "vellumo: " << core->LastRootMoveError() << "\n";
         }

@@ -53,12 +53,33 @@ bool CVellumoCore::Start() {
         return false;
     }
     m_hub.NotifyDeviceStats(kLocalDevice);
+    ImportLeftovers();
     m_updateCheck.Attach(m_db.get(), m_options.programPath);
     CheckForUpdates(true);
     if (m_options.startWatcher) {
         StartWatcher();
     }
     return true;
+}
+
+void CVellumoCore::ImportLeftovers() {
+    std::shared_ptr<UploadStaging> staging = std::move(m_leftoverStaging);
+    std::vector<UploadStaging::Leftover> leftovers;
+    leftovers.swap(m_leftovers);
+    if (!staging) {
+        return;
+    }
+    for (UploadStaging::Leftover& leftover : leftovers) {
+        std::string name = leftover.file.filename().string();
+        // A photo that cannot be stored now stays for the next start: nothing is deleted that
+        // was not stored.
+        ImportUpload(leftover.file, leftover.deviceKey, leftover.token,
+                     [staging, id = leftover.id, name](int64_t pid) {
+                         if (pid != 0) {
+                             staging->Remove(id, name);
+                         }
+                     });
+    }
 }
 
 bool CVellumoCore::InitStorage() {
@@ -98,9 +119,18 @@ bool CVellumoCore::InitStorage() {
     if (CHWebServer* server = m_db->GetWebServer()) {
         RegisterPhoneEndpoints(*server);
     }
+    // Bodies a crash left half-written go before the service can receive new ones; the
+    // complete photos are queued once the library is open.
+    m_leftoverStaging = UploadStaging::Open(root);
+    if (m_leftoverStaging) {
+        m_leftovers = m_leftoverStaging->TakeLeftovers();
+    }
     if (m_db->OpenLibrary(root) == 0) {
-        m_storageError = "cannot open the library in " + root.string();
-        ShowMessage("", m_storageError);
+        m_storageError = m_db->LastOpenError();
+        if (m_storageError.empty()) {
+            m_storageError = "cannot open the library in " + root.string();
+        }
+        ShowMessage("Vellumo", m_storageError);
         return false;
     }
     return true;
@@ -258,6 +288,8 @@ bool CVellumoCore::SetRootPath(const fs::path& requested) {
 
     status = mover.Move([&] { return WriteSettingsRoot(m_pointerFile, newRoot); }, reason);
     if (status == RootMoveStatus::Moved) {
+        // Uploads still being received there were refused while the gate was shut.
+        UploadStaging::RemoveIfEmpty(oldRoot);
         SetPaths(newRoot);
         std::error_code ec;
         fs::create_directories(newRoot / kReposFolderName, ec);
@@ -371,6 +403,40 @@ void CVellumoCore::SetBusyListener(std::function<void(bool busy)> listener) {
 
 void CVellumoCore::ImportLocalFiles(const std::vector<fs::path>& paths) {
     m_localImport.Queue(paths, kLocalDevice);
+}
+
+void CVellumoCore::ImportUpload(const fs::path& file, const std::string& deviceKey,
+                                const std::string& token, std::function<void(int64_t pid)> done) {
+    bool admitted = false;
+    {
+        std::lock_guard<std::mutex> lock(m_gateLock);
+        // While the root moves a received photo is not held (its staged file would be left
+        // behind): the phone is told "failed" and sends it again.
+        admitted = !m_gateClosed && !m_gatePaused && m_db != nullptr;
+        if (admitted) {
+            ++m_gateInFlight;
+        }
+    }
+    if (!admitted) {
+        if (done) {
+            done(0);
+        }
+        return;
+    }
+    m_db->QueueImportDone(
+        file, deviceKey,
+        [this](int phase, int index, int total, const fs::path&, const std::string& text,
+               intptr_t) { OnImportProgress(phase, index, total, text); },
+        reinterpret_cast<intptr_t>(this), token, [done = std::move(done)](Pid pid) {
+            if (done) {
+                done(pid);
+            }
+        });
+    {
+        std::lock_guard<std::mutex> lock(m_gateLock);
+        --m_gateInFlight;
+    }
+    m_gateCv.notify_all();
 }
 
 int CVellumoCore::ImportFileWithProgress(const fs::path& file, const std::string& deviceKey,

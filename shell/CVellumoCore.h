@@ -3,6 +3,7 @@
 // the repository watcher, the local-import queues and the usage counters, and starts and stops
 // them in order. The desktop window wraps this object; headless mode runs it on its own.
 
+#include "net/UploadStaging.h"
 #include "shell/CLocalImport.h"
 #include "shell/CNotifyHub.h"
 #include "shell/CUpdateCheck.h"
@@ -111,6 +112,8 @@ public:
     void AddCount(int key, int delta) override;
     void AddCountItem(int key, const std::string& text) override;
     void SetCount(int key, int value) override;
+    void ImportUpload(const fs::path& file, const std::string& deviceKey, const std::string& token,
+                      std::function<void(int64_t pid)> done) override;
 
 private:
     struct HeldImport {
@@ -122,6 +125,9 @@ private:
     bool InitStorage();
     void SetPaths(const fs::path& root);
     void StartWatcher();
+    // Queues the complete photos an earlier run left in the staging folder; each is removed
+    // from there once stored. Incomplete bodies were removed before the service started.
+    void ImportLeftovers();
     // Every import reaches the library through here, so a root move can hold them back.
     void QueueToLibrary(const fs::path& file, const std::string& deviceKey,
                         const std::string& token);
@@ -157,6 +163,9 @@ private:
     bool m_gateClosed = false;
     int m_gateInFlight = 0;
     std::vector<HeldImport> m_held;
+
+    std::shared_ptr<UploadStaging> m_leftoverStaging;
+    std::vector<UploadStaging::Leftover> m_leftovers;
 
     std::mutex m_busyLock;
     std::function<void(bool)> m_busyListener;

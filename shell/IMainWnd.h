@@ -1,6 +1,8 @@
 #pragma once
 
+#include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,11 @@ public:
     virtual void AddCount(int key, int delta) = 0;                                   // 13
     virtual void AddCountItem(int key, const std::string& text) = 0;                 // 14
     virtual void SetCount(int key, int value) = 0;                                   // 15
+    // Queues a received photo for the library; done(pid) is called exactly once, with 0 when
+    // it was not stored (also when it is refused at once, e.g. while the storage root moves).
+    virtual void ImportUpload(const fs::path& file, const std::string& deviceKey,
+                              const std::string& token,
+                              std::function<void(int64_t pid)> done) = 0; // 16
 
 protected:
     ~IMainWnd() = default;

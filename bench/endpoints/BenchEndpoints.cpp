@@ -99,6 +99,19 @@ int GenPhotos(const fs::path& dir, int count, int64_t minBytes, int64_t maxBytes
 
 class QueueingMainWnd : public NullMainWnd {
 public:
+    fs::path root;
+    fs::path GetRootPath() override { return root; }
+    void ImportUpload(const fs::path& file, const std::string& deviceKey, const std::string& token,
+                      std::function<void(int64_t)> done) override {
+        IDBCenter* db = GetDBCenter();
+        if (db == nullptr) {
+            done(0);
+            return;
+        }
+        db->QueueImportDone(
+            file, deviceKey, [](int, int, int, const fs::path&, const std::string&, intptr_t) {},
+            0, token, std::move(done));
+    }
     int ImportFileWithProgress(const fs::path& file, const std::string& deviceKey,
                                const std::string& extra) override {
         IDBCenter* db = GetDBCenter();
@@ -121,6 +134,7 @@ struct Service {
         fs::create_directories(root / "Repos");
         fs::create_directories(root / "Thumb");
         db.SetServicePort(0);
+        mainWnd.root = root;
         PublishAccessPoints(&mainWnd, &db, nullptr, &hub);
         if (db.GetWebServer() == nullptr) {
             return false;

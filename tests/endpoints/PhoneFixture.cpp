@@ -25,6 +25,22 @@ int FakeMainWnd::ImportFileWithProgress(const fs::path& file, const std::string&
     return 1;
 }
 
+void FakeMainWnd::ImportUpload(const fs::path& file, const std::string& deviceKey,
+                               const std::string& token, std::function<void(int64_t)> done) {
+    {
+        std::lock_guard<std::mutex> guard(m_lock);
+        m_handOvers.push_back({file, deviceKey, token});
+    }
+    IDBCenter* db = GetDBCenter();
+    if (db == nullptr) {
+        done(0);
+        return;
+    }
+    db->QueueImportDone(
+        file, deviceKey, [](int, int, int, const fs::path&, const std::string&, intptr_t) {},
+        reinterpret_cast<intptr_t>(this), token, std::move(done));
+}
+
 std::vector<FakeMainWnd::HandOver> FakeMainWnd::HandOvers() {
     std::lock_guard<std::mutex> guard(m_lock);
     return m_handOvers;
@@ -74,6 +90,7 @@ void PhoneTest::SetUp() {
     m_db = std::make_unique<CHDBCenter>();
     m_db->SetServicePort(0);
     m_db->SetMachineIdSource([] { return std::string(kTestMachineId); });
+    m_mainWnd.root = m_root;
     PublishAccessPoints(&m_mainWnd, m_db.get(), nullptr, &m_hub);
     CHWebServer* server = m_db->GetWebServer();
     ASSERT_NE(server, nullptr);

@@ -28,8 +28,11 @@ inline constexpr char kTestPassword[] = "Pa55word";
 class FakeMainWnd : public NullMainWnd {
 public:
     std::string GetLocalIP() override { return "127.0.0.1"; }
+    fs::path GetRootPath() override { return root; }
     int ImportFileWithProgress(const fs::path& file, const std::string& deviceKey,
                                const std::string& extra) override;
+    void ImportUpload(const fs::path& file, const std::string& deviceKey, const std::string& token,
+                      std::function<void(int64_t)> done) override;
 
     struct HandOver {
         fs::path file;
@@ -37,6 +40,8 @@ public:
         std::string token;
     };
     std::vector<HandOver> HandOvers();
+
+    fs::path root;
 
 private:
     std::mutex m_lock;
@@ -73,8 +78,8 @@ protected:
     CHDBCenter& Db() { return *m_db; }
     fs::path Root() const { return m_root; }
     fs::path Repos() const { return m_root / "Repos"; }
-    fs::path TempRoot() const { return m_tmp / "VellumoTemp"; }
-    size_t TempFolders() const; // sub-folders of TempRoot
+    fs::path TempRoot() const { return m_root / ".incoming"; }
+    size_t TempFolders() const; // entries of TempRoot (staged uploads and their records)
 
     // Stores the pairing password and pairs the device from 127.0.0.2.
     void Pair(const std::string& key, const std::string& modal);

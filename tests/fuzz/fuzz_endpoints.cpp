@@ -32,6 +32,14 @@ void Check(bool condition) {
 // Takes received files out of the way as the library would, without storing random bytes.
 class SinkMainWnd : public NullMainWnd {
 public:
+    fs::path root;
+    fs::path GetRootPath() override { return root; }
+    void ImportUpload(const fs::path& file, const std::string&, const std::string&,
+                      std::function<void(int64_t)> done) override {
+        std::error_code ec;
+        fs::remove(file, ec);
+        done(0);
+    }
     int ImportFileWithProgress(const fs::path& file, const std::string&,
                                const std::string&) override {
         std::error_code ec;
@@ -73,6 +81,7 @@ World* Setup() {
     world->db.SetServicePort(-1);
     world->db.SetMachineIdSource([] { return std::string("0123456789ABCDEF0123456789ABCDEF"); });
     Check(world->db.OpenLibrary(base / "root") == 1);
+    world->mainWnd.root = base / "root";
     PublishAccessPoints(&world->mainWnd, &world->db, nullptr, &world->hub);
     world->db.SetConfig("auth_passwd", "pw");
     world->db.SetAuth("dev", 1, "Dev");

@@ -24,7 +24,15 @@ TEST(ImageFileCheck, WholeJpegsPassCutOnesFail) {
     ASSERT_TRUE(WriteTestFile(dir / "padded.jpg",
                               jpeg.substr(0, 2) + std::string(7, '\0') + jpeg.substr(2)));
     EXPECT_TRUE(IsCompleteImageFile(dir / "padded.jpg"));
-    for (size_t cut : {size_t{3}, size_t{40}, jpeg.size() / 2, jpeg.size() - 2}) {
+    // Every block is there but the end marker is not (some phones write such files), also
+    // with other bytes in its place: decoders show them whole.
+    ASSERT_TRUE(WriteTestFile(dir / "no-end.jpg", jpeg.substr(0, jpeg.size() - 2)));
+    EXPECT_TRUE(IsCompleteImageFile(dir / "no-end.jpg"));
+    ASSERT_TRUE(WriteTestFile(dir / "no-end-trailer.jpg",
+                              jpeg.substr(0, jpeg.size() - 2) + std::string(300, '\x11')));
+    EXPECT_TRUE(IsCompleteImageFile(dir / "no-end-trailer.jpg"));
+    // Cut inside the scan data.
+    for (size_t cut : {size_t{3}, size_t{40}, jpeg.size() / 2, jpeg.size() - 400}) {
         ASSERT_TRUE(WriteTestFile(dir / "cut.jpg", jpeg.substr(0, cut)));
         EXPECT_FALSE(IsCompleteImageFile(dir / "cut.jpg")) << cut;
     }

@@ -2,6 +2,10 @@
 #include "net/CHWebServer.h"
 #include "tests/library/LibraryTestUtil.h"
 
+#include <sys/stat.h>
+
+#include <map>
+
 namespace {
 
 using LibraryFile = LibraryTest;
@@ -77,43 +81,89 @@ TEST_F(LibraryFile, OldLibraryGainsDevicesTableFromImageSources) {
     EXPECT_EQ(raw->QueryInt64("SELECT count(*) FROM devices;"), 2);
 }
 
-TEST_F(LibraryFile, ImagesWithoutTimeColumnAreDroppedOthersKept) {
+TEST_F(LibraryFile, ImagesWithoutTimeColumnAreCopiedIntoTheNewLayoutAfterABackup) {
     {
         auto raw = OpenRaw(m_root / "Vellumo.cfg");
         ASSERT_TRUE(raw->Exec("CREATE TABLE config(key TEXT PRIMARY KEY, value TEXT); "));
         ASSERT_TRUE(raw->Exec("CREATE TABLE devices(device TEXT,pid UINT64);"));
-        ASSERT_TRUE(
-            raw->Exec("CREATE TABLE images(pid INTEGER PRIMARY KEY, md5 TEXT, path TEXT);"));
-        ASSERT_TRUE(raw->Exec("INSERT INTO images(md5, path) VALUES('X', '\\a.jpg');"));
+        ASSERT_TRUE(raw->Exec(
+            "CREATE TABLE images(pid INTEGER PRIMARY KEY, md5 TEXT, path TEXT, exif TEXT);"));
+        ASSERT_TRUE(raw->Exec("INSERT INTO images(md5, path, exif) VALUES('X', '\\a.jpg', "
+                              "'{\"TakenTime\":1367397000}');"));
+        ASSERT_TRUE(raw->Exec("INSERT INTO images(md5, path, exif) VALUES('Y', '\\b.jpg', "
+                              "'not json');"));
         ASSERT_TRUE(raw->Exec("CREATE TABLE auth(key TEXT PRIMARY KEY, type INT, modal TEXT, "
                               "lastImport INT, lastImportPcs INT, lastImportSize INT, "
                               "lastImportUsed INT ); "));
         ASSERT_TRUE(raw->Exec("INSERT INTO auth(key, type, modal) VALUES('k', 1, 'Phone');"));
         ASSERT_TRUE(raw->Exec("INSERT INTO config(key, value) VALUES('keep', 'me');"));
     }
+    const std::string before = ReadTestFile(m_root / "Vellumo.cfg");
     auto db = Open();
     EXPECT_EQ(db->GetConfig("keep"), "me");
     EXPECT_TRUE(db->IsAuthorized("k"));
+    // Every row is still there, now with its taken time.
     int count = -1;
     int64_t bytes = -1;
     db->GetStatistics(count, bytes, nullptr);
-    EXPECT_EQ(count, 0);
-    EXPECT_EQ(bytes, 0);
+    EXPECT_EQ(count, 2);
+    EXPECT_EQ(db->GetLastTimePid("2013/05/01"), 1);
     auto raw = OpenRaw(m_root / "Vellumo.cfg");
     EXPECT_TRUE(raw->ColumnExists("images", "time"));
+    EXPECT_FALSE(raw->TableExists("images_before_upgrade"));
+    EXPECT_EQ(raw->QueryInt64("SELECT time FROM images WHERE md5 = 'X';"), 1367397000);
+    EXPECT_EQ(raw->QueryInt64("SELECT count(*) FROM images WHERE path = '\\b.jpg';"), 1);
+    // The file as it was, copied aside before anything changed.
+    std::vector<fs::path> backups;
+    for (const auto& entry : fs::directory_iterator(m_root)) {
+        if (entry.path().filename().string().rfind("Vellumo.cfg.backup-", 0) == 0) {
+            backups.push_back(entry.path());
+        }
+    }
+    ASSERT_EQ(backups.size(), 1u);
+    auto old = OpenRaw(backups[0]);
+    EXPECT_FALSE(old->ColumnExists("images", "time"));
+    EXPECT_EQ(old->QueryInt64("SELECT count(*) FROM images;"), 2);
+    EXPECT_EQ(ReadTestFile(backups[0]).size(), before.size());
+    // An up-to-date library is not copied again.
+    db.reset();
+    Open();
+    size_t after = 0;
+    for (const auto& entry : fs::directory_iterator(m_root)) {
+        after += entry.path().filename().string().rfind("Vellumo.cfg.backup-", 0) == 0;
+    }
+    EXPECT_EQ(after, 1u);
 }
 
-TEST_F(LibraryFile, ExistingFilesAreNeverDeleted) {
-    // Not a database at all: the open fails and the file stays as it was.
-    const std::string text(4096, 'x');
-    ASSERT_TRUE(WriteTestFile(m_root / "Vellumo.cfg", text));
+TEST_F(LibraryFile, FilesThatAreNoLibraryAreRefusedAndLeftByteForByte) {
+    // Not a database at all, an empty-looking header, and another program's database: each is
+    // refused with a reason and stays exactly as it was, and no service starts on it.
+    std::string foreign;
     {
-        auto db = std::make_unique<CHDBCenter>();
-        db->SetServicePort(-1);
-        EXPECT_EQ(db->OpenLibrary(m_root), 1);
-        EXPECT_FALSE(db->IsOpen());
+        fs::path file = m_dir / "foreign.db";
+        auto raw = OpenRaw(file);
+        ASSERT_TRUE(raw->Exec("CREATE TABLE notes(text TEXT);"));
+        ASSERT_TRUE(raw->Exec("INSERT INTO notes VALUES('precious');"));
+        raw->Close();
+        foreign = ReadTestFile(file);
     }
-    EXPECT_EQ(ReadTestFile(m_root / "Vellumo.cfg"), text);
+    const std::vector<std::pair<std::string, std::string>> variants = {
+        {"not a database", std::string(4096, 'x')},
+        {"zeroed header", std::string(100, '\0') + std::string(3996, 'y')},
+        {"another program's database", foreign},
+    };
+    for (const auto& [what, bytes] : variants) {
+        ASSERT_TRUE(WriteTestFile(m_root / "Vellumo.cfg", bytes));
+        CHDBCenter db;
+        db.SetServicePort(0);
+        EXPECT_EQ(db.OpenLibrary(m_root), 0) << what;
+        EXPECT_FALSE(db.IsOpen());
+        EXPECT_NE(db.LastOpenError().find("Vellumo.cfg"), std::string::npos) << what;
+        ASSERT_NE(db.GetWebServer(), nullptr);
+        EXPECT_FALSE(db.GetWebServer()->WaitListening(200)) << what;
+        EXPECT_TRUE(ReadTestFile(m_root / "Vellumo.cfg") == bytes) << what;
+        EXPECT_FALSE(fs::exists(m_root / "Vellumo.cfg-wal")) << what;
+    }
 
     // A database whose config table cannot be created: OpenLibrary fails, the file survives.
     fs::path other = m_dir / "other";
@@ -235,6 +285,92 @@ TEST_F(LibraryFile, ServiceStopsWithTheCentreEvenRightAfterOpening) {
         db.SetServicePort(0);
         EXPECT_EQ(db.OpenLibrary(m_root), 1);
     }
+}
+
+} // namespace
+
+namespace {
+
+using LibraryMoves = LibraryTest;
+
+TEST_F(LibraryMoves, TheLibraryFileIsPrivateToItsOwner) {
+    Open();
+    struct stat info {};
+    ASSERT_EQ(stat((m_root / "Vellumo.cfg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    // One left readable by others (an older version made it so) is made private.
+    chmod((m_root / "Vellumo.cfg").c_str(), 0644);
+    Open();
+    ASSERT_EQ(stat((m_root / "Vellumo.cfg").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+}
+
+TEST_F(LibraryMoves, PathsFromAnotherLetterCaseFindTheirFiles) {
+    Pid local, phone;
+    {
+        auto db = Open();
+        ASSERT_EQ(db->SetAuth("phoneA", 1, "Alpha"), 1);
+        local = db->AddImage(MakePhoto("a.jpg", 1, "2013:05:01 08:30:00"), "", "");
+        phone = db->AddImage(MakePhoto("b.JPG", 2), "", "phoneA");
+        ASSERT_NE(local, 0);
+        ASSERT_NE(phone, 0);
+    }
+    // As a library carried from Windows has them: "\Local\..." and "\ALPHA\B.jpg" for files
+    // that are "local/..." and "Alpha/b.JPG" here.
+    {
+        auto raw = OpenRaw(m_root / "Vellumo.cfg");
+        ASSERT_TRUE(raw->Exec("UPDATE images SET path = replace(path, '\\local\\', '\\Local\\') "
+                              "WHERE pid = ?;",
+                              {local}));
+        ASSERT_TRUE(
+            raw->Exec("UPDATE images SET path = '\\ALPHA\\B.jpg' WHERE pid = ?;", {phone}));
+    }
+    auto db = Open();
+    std::vector<fs::path> missing;
+    db->FindMissingFiles(missing);
+    EXPECT_TRUE(missing.empty()) << missing.size();
+    EXPECT_EQ(db->GetImagePath(phone), Repos() / "Alpha" / "b.JPG");
+    EXPECT_TRUE(fs::exists(db->GetImagePath(local)));
+    EXPECT_TRUE(db->CheckLibrary().empty());
+    // A file that really is gone is still reported.
+    fs::remove(db->GetImagePath(local));
+    db->FindMissingFiles(missing);
+    EXPECT_EQ(missing.size(), 1u);
+}
+
+std::map<std::string, uintmax_t> ThumbFiles(const fs::path& folder) {
+    std::map<std::string, uintmax_t> files;
+    std::error_code ec;
+    for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
+        files[it->path().filename().string()] = it->file_size(ec);
+    }
+    return files;
+}
+
+TEST_F(LibraryMoves, PairingsAndThumbnailsDuringARootMoveEndUpAtTheNewRoot) {
+    fs::path newRoot = m_dir / "moved";
+    auto db = Open();
+    Pid pid = db->AddImage(MakePhoto("a.jpg", 1), "", "");
+    ASSERT_NE(pid, 0);
+    std::string thumb;
+    ASSERT_TRUE(db->GetThumbnail(pid, 100, 100, thumb));
+    ASSERT_EQ(db->CloseLibrary(), 1);
+    // While the files are copied to the new root: a phone pairs, and a thumbnail is asked for.
+    fs::copy(m_root, newRoot, fs::copy_options::recursive);
+    const auto oldThumbs = ThumbFiles(m_root / "Thumb");
+    EXPECT_EQ(db->SetAuth("late-phone", 1, "Late"), 1);
+    std::string during;
+    db->GetThumbnail(pid, 120, 120, during);
+    EXPECT_EQ(ThumbFiles(m_root / "Thumb"), oldThumbs);
+    ASSERT_EQ(db->OpenLibrary(newRoot), 1);
+    fs::remove_all(m_root);
+    EXPECT_TRUE(db->IsAuthorized("late-phone"));
+    auto raw = OpenRaw(newRoot / "Vellumo.cfg");
+    EXPECT_EQ(raw->QueryInt64("SELECT count(*) FROM auth WHERE key = 'late-phone';"), 1);
+    // New thumbnails are stored at the new place.
+    const auto before = ThumbFiles(newRoot / "Thumb");
+    ASSERT_TRUE(db->GetThumbnail(pid, 140, 140, thumb));
+    EXPECT_NE(ThumbFiles(newRoot / "Thumb"), before);
 }
 
 } // namespace

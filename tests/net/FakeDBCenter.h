@@ -79,6 +79,13 @@ public:
     void LinkDeviceImage(const std::string&, Pid) override {}
     int Reserved53() override { return 0; }
     bool GetAlbumPids(const std::string&, PidList&) override { return false; }
+    int QueueImportDone(const fs::path&, const std::string&, ImportProgress, intptr_t,
+                        const std::string&, ImportDone done) override {
+        if (done) {
+            done(0);
+        }
+        return 1;
+    }
 
 private:
     std::set<std::string> m_keys;

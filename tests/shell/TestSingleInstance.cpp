@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -40,6 +41,43 @@ TEST(SingleInstance, WithoutAWritableFolderTheCheckFails) {
     CSingleInstance instance(dir / "file");
     EXPECT_EQ(instance.Acquire(), CSingleInstance::Result::Failed);
     EXPECT_FALSE(instance.AskToShow());
+}
+
+TEST(SingleInstance, TheLockIsTheUsersOwnNeverALinkOrAnotherUsersFile) {
+    TempDir dir;
+    // Without a runtime folder the lock lives in the user's private cache folder, not in /tmp.
+    {
+        const char* oldRuntime = std::getenv("XDG_RUNTIME_DIR");
+        std::string savedRuntime = oldRuntime != nullptr ? oldRuntime : "";
+        const char* oldCache = std::getenv("XDG_CACHE_HOME");
+        std::string savedCache = oldCache != nullptr ? oldCache : "";
+        unsetenv("XDG_RUNTIME_DIR");
+        setenv("XDG_CACHE_HOME", (dir / "cache").c_str(), 1);
+        CSingleInstance instance;
+        EXPECT_EQ(instance.LockPath(), dir / "cache" / "Vellumo" / "VellumoMutex.lock");
+        EXPECT_EQ(instance.Acquire(), CSingleInstance::Result::Acquired);
+        struct stat info {};
+        ASSERT_EQ(stat((dir / "cache" / "Vellumo").c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 0777, 0700u);
+        oldRuntime != nullptr ? setenv("XDG_RUNTIME_DIR", savedRuntime.c_str(), 1)
+                              : unsetenv("XDG_RUNTIME_DIR");
+        oldCache != nullptr ? setenv("XDG_CACHE_HOME", savedCache.c_str(), 1)
+                            : unsetenv("XDG_CACHE_HOME");
+    }
+    // A link planted as the lock file is not followed: its target is not created.
+    fs::create_directories(dir / "links");
+    fs::create_symlink(dir / "victim", dir / "links" / "VellumoMutex.lock");
+    CSingleInstance linked(dir / "links");
+    EXPECT_EQ(linked.Acquire(), CSingleInstance::Result::Failed);
+    EXPECT_FALSE(fs::exists(dir / "victim"));
+    if (geteuid() == 0) {
+        // Another user's lock file is not trusted.
+        ASSERT_TRUE(WriteTestFile(dir / "foreign" / "VellumoMutex.lock", "1\n"));
+        ASSERT_EQ(chown((dir / "foreign" / "VellumoMutex.lock").c_str(), 65534, 65534), 0);
+        CSingleInstance foreign(dir / "foreign");
+        EXPECT_EQ(foreign.Acquire(), CSingleInstance::Result::Failed);
+        EXPECT_EQ(ReadTestFile(dir / "foreign" / "VellumoMutex.lock"), "1\n");
+    }
 }
 
 namespace {

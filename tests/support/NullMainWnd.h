@@ -25,6 +25,12 @@ public:
     int ImportFileWithProgress(const fs::path&, const std::string&, const std::string&) override {
         return 0;
     }
+    void ImportUpload(const fs::path&, const std::string&, const std::string&,
+                      std::function<void(int64_t)> done) override {
+        if (done) {
+            done(0);
+        }
+    }
     bool ShowBalloon(const std::string&, const std::string&) override { return true; }
     void AddCount(int, int) override {}
     void AddCountItem(int, const std::string&) override {}

@@ -3,6 +3,7 @@
 //   check --root DIR            verifies the library file against the repository
 
 #include "library/CHDBCenter.h"
+#include "library/LibraryFileCheck.h"
 #include "tools/cli/CliCommand.h"
 
 #include <cinttypes>
@@ -72,11 +73,23 @@ int RunCheck(const std::vector<std::string>& args) {
         std::fprintf(stderr, "vellumo-cli check: no library file in '%s'\n", root.c_str());
         return 1;
     }
+    // SQLite's own check first, read only: a damaged file is reported, never opened for
+    // writing.
+    const std::vector<std::string> damage =
+        LibraryIntegrityProblems(root / CHDBCenter::kLibraryFileName);
+    if (!damage.empty()) {
+        for (const std::string& problem : damage) {
+            std::printf("library file: %s\n", problem.c_str());
+        }
+        std::printf("the library file is damaged, %zu problems\n", damage.size());
+        std::fflush(stdout);
+        return 1;
+    }
     CHDBCenter db;
     db.SetServicePort(-1);
     if (db.OpenLibrary(root) == 0 || !db.IsOpen()) {
-        std::fprintf(stderr, "vellumo-cli check: cannot open the library under '%s'\n",
-                     root.c_str());
+        std::fprintf(stderr, "vellumo-cli check: cannot open the library under '%s': %s\n",
+                     root.c_str(), db.LastOpenError().c_str());
         return 1;
     }
     const std::vector<std::string> problems = db.CheckLibrary();
