@@ -188,19 +188,23 @@ function init() {
     showPairing('');
   });
 
-  // A QR code can carry the password in the address's fragment, which never reaches the PC.
-  const fragment = new URLSearchParams(location.hash.slice(1));
-  const password = fragment.get('pair');
-  if (location.hash) history.replaceState(null, '', location.pathname + location.search);
-  if (password !== null && password !== '') {
-    showPairing('');
-    pairWith(password);
-  } else if (isPaired()) {
-    showMain();
-  } else {
-    showPairing('');
+  window.addEventListener('hashchange', pairFromFragment);
+  if (!pairFromFragment()) {
+    if (isPaired()) showMain();
+    else showPairing('');
   }
   document.body.dataset.ready = 'true';
+}
+
+// A QR code can carry the password in the address's fragment, which never reaches the PC.
+// The fragment is taken off the address at once, so it stays out of the history.
+function pairFromFragment() {
+  const password = new URLSearchParams(location.hash.slice(1)).get('pair');
+  if (location.hash) history.replaceState(null, '', location.pathname + location.search);
+  if (password === null || password === '') return false;
+  showPairing('');
+  pairWith(password);
+  return true;
 }
 
 init();
