@@ -95,6 +95,8 @@ def run(args, work):
               "browser name")
         check(console_errors(driver) == [], f"console errors on load: {console_errors(driver)}")
 
+        check_page_helpers(driver)
+
         # A wrong password is refused and leaves the browser unpaired.
         js(driver, "document.getElementById('pair-password').value = arguments[0];"
                    "document.getElementById('pair-button').click();", "x" + password)
@@ -202,6 +204,32 @@ def run(args, work):
     result = subprocess.run([args.cli, "check", "--root", vellumo.root()], capture_output=True,
                             text=True, env=vellumo.environment())
     check(result.returncode == 0, f"vellumo-cli check: {result.stdout}{result.stderr}")
+
+
+def check_page_helpers(driver):
+    """The page's own MD5, fed in uneven pieces, against Python's; and the query escaping that
+    decides what reaches the PC unchanged."""
+    results = driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        Promise.all([import('/app/md5.js'), import('/app/api.js')]).then(([m, api]) => {
+          const bytes = new Uint8Array(300000);
+          for (let i = 0; i < bytes.length; i++) bytes[i] = (i * 31 + 7) & 255;
+          const md5 = new m.Md5();
+          for (let at = 0, step = 1; at < bytes.length; at += step, step = (step * 3) % 997 + 1)
+            md5.update(bytes.subarray(at, at + step));
+          done([md5.hex(), ...[0, 55, 56, 63, 64, 65, 119, 120].map(
+                  (n) => m.md5Hex(bytes.subarray(0, n))),
+                api.queryValue('a b&c#d%e<f>\\'g"\u5bc6+=/'),
+                api.sendsVerbatim('Abc-123_.!~*()+=%'), api.sendsVerbatim('a b'),
+                api.sendsVerbatim('\u5bc6')]);
+        }, (e) => done(String(e)));
+    """)
+    data = bytes((i * 31 + 7) & 255 for i in range(300000))
+    expected = [ws.hashlib.md5(data).hexdigest()] + [
+        ws.hashlib.md5(data[:n]).hexdigest() for n in (0, 55, 56, 63, 64, 65, 119, 120)]
+    check(results[:9] == expected, f"page MD5 {results[:9]} != {expected}")
+    check(results[9] == "a%20b%26c%23d%e%3Cf%3E%27g%22%E5%AF%86+=/", f"query text {results[9]}")
+    check(results[10:] == [True, False, False], f"verbatim checks {results[10:]}")
 
 
 def check_counters(heads):

@@ -52,7 +52,9 @@ export function sendsVerbatim(text) {
 export function queryValue(text) {
   let out = '';
   for (const ch of String(text)) {
-    out += ESCAPED.test(ch) ? encodeURIComponent(ch) : ch;
+    // encodeURIComponent keeps "'", which the URL parser of a query escapes anyway.
+    if (ch === "'") out += '%27';
+    else out += ESCAPED.test(ch) ? encodeURIComponent(ch) : ch;
   }
   return out;
 }
