@@ -1,11 +1,8 @@
 #include "library/ImageFileCheck.h"
 
-<<<<<<< HEAD
 #include "media/CHHeifContainer.h"
-=======
 #include "media/CHJpegDcDecoder.h"
 #include "platform/FileSystem.h"
->>>>>>> durability
 
 #include <algorithm>
 #include <cstdint>

@@ -88,15 +88,11 @@ private:
                          std::string_view key) const;
     bool IsAllowed(const HttpRequest& request, bool loopbackPass) const;
     int ServeStatic(const HttpRequest& request, HeaderMap& headers, std::string& response) const;
-<<<<<<< HEAD
     static int Answer(const HttpResponse& answer, HeaderMap headers, std::string& response);
     // Hands the handler's answerLater the function that sends its answer on this connection.
     int AnswerLater(const HttpResponse& answer, const HeaderMap& headers, std::string& response);
-=======
     // The browser app's files ("/app..."), open to every caller; see net/WebAppFiles.h.
     int ServeWebApp(const HttpRequest& request, HeaderMap& headers, std::string& response) const;
-    int Answer(HttpResponse& answer, HeaderMap& headers, std::string& response) const;
->>>>>>> webapp
 
     mutable std::shared_mutex m_routeLock;
     std::map<std::string, HandlerPtr, std::less<>> m_routes;
