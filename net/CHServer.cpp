@@ -613,8 +613,7 @@ void CHServer::Dispatch(ConnContext* context) {
     t_dispatching = nullptr;
     if (context->state == ConnContext::kDeferred) {
         // The body has been handled; waiting for the answer holds no part of the budget.
-        m_bodyBytesHeld -= context->bodyReserved;
-        context->bodyReserved = 0;
+        ReleaseBody(context);
         return;
     }
     if (result == 0 || response.empty()) {
