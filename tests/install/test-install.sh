@@ -22,7 +22,7 @@ done
 for size in 16 32 48 128 256; do
     [ -f "$prefix/share/icons/hicolor/${size}x${size}/apps/vellumo.png" ] || fail "icon $size missing"
 done
-if [ -d "$source_dir/resources/pages" ]; then
+if [ -d "$source_dir/resources/pages/app" ]; then
     [ -d "$prefix/lib/vellumo/Pages" ] || fail "the pages are not installed"
 fi
 
