@@ -19,7 +19,10 @@ for f in lib/vellumo/vellumo lib/vellumo/vellumo-cli share/applications/vellumo.
 done
 [ "$(readlink "$prefix/bin/vellumo")" = "../lib/vellumo/vellumo" ] || fail "bin/vellumo link"
 [ -x "$prefix/bin/vellumo-cli" ] || fail "bin/vellumo-cli does not lead to the program"
-if [ -d "$source_dir/resources/pages" ]; then
+for size in 16 32 48 128 256; do
+    [ -f "$prefix/share/icons/hicolor/${size}x${size}/apps/vellumo.png" ] || fail "icon $size missing"
+done
+if [ -d "$source_dir/resources/pages/app" ]; then
     [ -d "$prefix/lib/vellumo/Pages" ] || fail "the pages are not installed"
 fi
 
