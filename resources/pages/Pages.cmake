@@ -12,5 +12,4 @@ add_custom_command(OUTPUT ${vellumo_pages_stamp}
 add_custom_target(vellumo_pages ALL DEPENDS ${vellumo_pages_stamp})
 add_dependencies(vellumo vellumo_pages)
 
-set(VELLUMO_PROGRAM_DIR bin CACHE STRING "Folder, below the install prefix, that holds vellumo")
-install(DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/app DESTINATION ${VELLUMO_PROGRAM_DIR}/Pages)
+# Installed with the programs by tools/install.
