@@ -65,8 +65,8 @@ public:
     bool Create(int width, int height, int bitsPerPixel);
     // A 24- or 32-bit BI_RGB DIB; length must equal the DIB's stride * height.
     bool CreateFromDib(const DibHeader& header, const void* bits, size_t length);
-    // Decodes JPEG, PNG, GIF (first frame), TIFF, BMP, HEIF or AVIF at the image's own size: 32 bits when
-    // the image has alpha, else 24.
+    // Decodes JPEG, PNG, GIF (first frame), TIFF, BMP, HEIF or AVIF at the image's own size:
+    // 32 bits when the image has alpha, else 24.
     bool LoadFromMemory(const void* bytes, size_t length);
     bool LoadFromStream(std::istream& stream);
     // Decodes, applies the EXIF orientation and renders with RenderFitted; a size <= 0 follows

@@ -607,6 +607,9 @@ CHHeifContainer::Status CHHeifContainer::ExifTiff(std::string_view bytes, bool c
         return Status::Ok;
     }
     const Extent& extent = exif->extents.front();
+    if (extent.length == 0 && !complete) {
+        return Status::NeedMoreBytes; // up to the end of a file not yet read to its end
+    }
     const uint64_t length =
         extent.length != 0 ? extent.length
                            : (extent.offset <= bytes.size() ? bytes.size() - extent.offset : 0);
