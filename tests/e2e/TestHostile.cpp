@@ -21,6 +21,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -302,4 +303,34 @@ TEST_F(Hostile, ThumbnailBombsInParallelStayWithinMemory) {
     int height = 0;
     ASSERT_TRUE(ReadImageSize(free.body, width, height)) << free.body.size();
     EXPECT_EQ(width, 4096);
+}
+
+// A real browser on this PC, visiting pages of other origins and a page whose name was rebound
+// to 127.0.0.1: none of them reads the library or plants anything in it.
+TEST_F(Hostile, ABrowserVisitingHostilePagesGivesThemNothing) {
+    TestJpegOptions options;
+    options.seed = 8;
+    options.width = 640;
+    options.height = 480;
+    const int64_t pid = Upload("IMG_0008.JPG", MakeTestJpeg(options), "browser");
+    ASSERT_NE(pid, 0);
+    const std::string devices = Get(Keyed("/devices")).body;
+    const std::string command = std::string("/usr/bin/python3 ") + VELLUMO_SOURCE_DIR +
+                                "/tests/e2e/browser_attack.py " + std::to_string(Port()) + " " +
+                                std::to_string(pid) + " 2>&1";
+    FILE* script = ::popen(command.c_str(), "r");
+    ASSERT_NE(script, nullptr);
+    std::string output;
+    char buffer[4096];
+    while (size_t got = std::fread(buffer, 1, sizeof buffer, script)) {
+        output.append(buffer, got);
+    }
+    const int status = ::pclose(script);
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    if (code == 77) {
+        GTEST_SKIP() << output;
+    }
+    EXPECT_EQ(code, 0) << output;
+    EXPECT_NE(output.find("rebinding"), std::string::npos) << output;
+    EXPECT_EQ(Get(Keyed("/devices")).body, devices);
 }
