@@ -192,6 +192,12 @@ def main():
                 pid = int(text.split('" : ')[1].split()[0].rstrip(","))
                 break
             time.sleep(0.1)
+        if not pid:
+            print("hostile  the bomb photo was not stored")
+            return 1
+        thumb = request(port, "/thumb/%d?key=%s&w=150&h=150" % (pid, KEY))
+        print("hostile  bomb photo pid %d (%d bytes): /thumb answers %d with %d bytes" %
+              (pid, len(png_bomb(14000)), status(thumb), len(thumb.split(b"\r\n\r\n", 1)[1])))
         results = [("quiet", latencies(port, count))]
         for name, attack in [("slowloris 2100 connections", slowloris(port)),
                              ("4 dripped 256 MiB bodies", drip(port)),
