@@ -45,7 +45,7 @@ public:
     static constexpr const char* kLibraryFileName = "Vellumo.cfg";
     static constexpr const char* kReposFolderName = "Repos";
     static constexpr const char* kThumbFolderName = "Thumb";
-    static constexpr const char* kLocalKey = "localhost";
+    static constexpr const char* kLocalKey = kLocalDeviceKey;
     static constexpr const char* kLocalName = "Local";
 
     CHDBCenter();

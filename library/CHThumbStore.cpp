@@ -1,6 +1,7 @@
 #include "library/CHThumbStore.h"
 
 #include "library/CHImageList.h"
+#include "library/CHThumbMaker.h"
 #include "library/ISQLite3.h"
 #include "media/CHBitmap.h"
 #include "platform/FileSystem.h"
@@ -8,7 +9,9 @@
 
 #include <array>
 #include <atomic>
+#include <cstdlib>
 #include <deque>
+#include <limits>
 #include <map>
 #include <mutex>
 #include <utility>
@@ -52,6 +55,45 @@ bool ReadStored(ISQLite3& store, const std::string& table, Pid pid, std::string&
     return !out.empty();
 }
 
+std::vector<std::string> SizeTables(ISQLite3& store) {
+    std::vector<std::string> tables;
+    if (auto rows = store.Query("SELECT name FROM sqlite_master WHERE type='table'")) {
+        while (rows->Next()) {
+            std::string name = rows->GetText(0);
+            if (IsSizeTable(name)) {
+                tables.push_back(std::move(name));
+            }
+        }
+        rows->Finish();
+    }
+    return tables;
+}
+
+// Every size table a new one would be refused: the store keeps no further sizes.
+bool StoreIsFull(ISQLite3& store, const std::string& table) {
+    return !store.TableExists(table) &&
+           store.QueryInt64("SELECT count(*) FROM sqlite_master WHERE type='table'") >=
+               CHThumbStore::kMaxSizeTables;
+}
+
+// The stored thumbnail of the pid whose size is nearest to width x height.
+bool ReadNearestStored(ISQLite3& store, Pid pid, int width, int height, std::string& out) {
+    out.clear();
+    int64_t best = std::numeric_limits<int64_t>::max();
+    for (const std::string& table : SizeTables(store)) {
+        const size_t x = table.find('x');
+        const int64_t w = std::atoll(table.c_str() + 1);
+        const int64_t h = std::atoll(table.c_str() + x + 1);
+        const int64_t distance = std::llabs(w - width) + std::llabs(h - height);
+        std::string bytes;
+        if (distance < best && ReadStored(store, table, pid, bytes)) {
+            best = distance;
+            out.swap(bytes);
+        }
+    }
+    return !out.empty();
+}
+
 bool WriteStored(ISQLite3& store, const std::string& table, Pid pid, std::string_view bytes) {
     if (!store.TableExists(table)) {
         // Sizes come from the phone's requests, one table each in every store. Beyond a
@@ -86,6 +128,8 @@ struct CHThumbStore::Impl {
 
     std::atomic<bool> stopping{false};
     std::array<CWorkerSlot, kWorkerCount> workers;
+    // Every thumbnail is decoded here, by the few threads of the pool, within its memory.
+    CHThumbMaker maker;
 
     // The store of a pid, opened on first use. Only an open store is kept; the caller holds
     // its reference for the whole request, so CloseStores cannot close it underneath.
@@ -164,11 +208,11 @@ struct CHThumbStore::Impl {
         CHBitmap bitmap;
         std::string bytes;
         bool made = ReadStored(*store, table, request.pid, bytes) &&
-                    bitmap.DecodeThumbnail(bytes.data(), bytes.size(), w, h);
+                    maker.MakeBitmap(bytes, w, h, bitmap) == CHThumbMaker::Result::Made;
         if (!made) {
             fs::path path = imagePathOf ? imagePathOf(request.pid) : fs::path();
             if (!path.empty() && ReadWholeFile(path, bytes) &&
-                bitmap.DecodeThumbnail(bytes.data(), bytes.size(), w, h)) {
+                maker.MakeBitmap(bytes, w, h, bitmap) == CHThumbMaker::Result::Made) {
                 made = true;
                 std::string jpeg;
                 if (bitmap.EncodeJpeg(jpeg)) {
@@ -248,16 +292,32 @@ bool CHThumbStore::GetThumbnail(Pid pid, int width, int height, std::string& out
     if (ReadStored(*store, table, pid, out)) {
         return true;
     }
+    // A size that would not be kept is answered with the nearest one that is, instead of
+    // decoding the photo again for every request.
+    const bool full = StoreIsFull(*store, table);
+    if (full && ReadNearestStored(*store, pid, width, height, out)) {
+        return true;
+    }
     fs::path path = m_impl->imagePathOf ? m_impl->imagePathOf(pid) : fs::path();
     if (path.empty() || !ReadWholeFile(path, out)) {
         out.clear();
         return false;
     }
-    // A photo that cannot be decoded is served as it is, and nothing is stored for it.
+    // A photo that cannot be decoded is served as it is, and nothing is stored for it. A
+    // decompression bomb is not served at all: the phone would choke on it instead.
     std::string jpeg;
-    if (MakeThumbnail(out, width, height, jpeg)) {
+    switch (m_impl->maker.MakeJpeg(out, DecodeSide(width), DecodeSide(height), jpeg)) {
+    case CHThumbMaker::Result::Made:
         out.swap(jpeg);
-        WriteStored(*store, table, pid, out);
+        if (!full) {
+            WriteStored(*store, table, pid, out);
+        }
+        break;
+    case CHThumbMaker::Result::Refused:
+        out.clear();
+        break;
+    case CHThumbMaker::Result::Failed:
+        break;
     }
     return !out.empty();
 }
@@ -278,17 +338,8 @@ void CHThumbStore::DeleteThumbnails(Pid pid) {
         m_impl->delivered.erase(pid);
     }
     std::shared_ptr<ISQLite3> store = m_impl->OpenStore(pid);
-    std::vector<std::string> tables;
-    if (auto rows = store->Query("SELECT name FROM sqlite_master WHERE type='table'")) {
-        while (rows->Next()) {
-            tables.push_back(rows->GetText(0));
-        }
-        rows->Finish();
-    }
-    for (const std::string& table : tables) {
-        if (IsSizeTable(table)) {
-            store->Exec("DELETE FROM '" + table + "' WHERE pid = ?", {int64_t{pid}});
-        }
+    for (const std::string& table : SizeTables(*store)) {
+        store->Exec("DELETE FROM '" + table + "' WHERE pid = ?", {int64_t{pid}});
     }
 }
 

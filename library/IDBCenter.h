@@ -17,6 +17,9 @@ using Pid = int64_t;
 using PidList = std::vector<Pid>;
 using NameList = std::vector<std::string>;
 
+// The device key under which photos added on this PC itself are filed.
+inline constexpr char kLocalDeviceKey[] = "localhost";
+
 class CHImageList;
 
 // Called by the asynchronous thumbnail service: (image list, index in it, user1, user2, pid).

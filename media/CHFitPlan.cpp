@@ -16,13 +16,13 @@ bool CHFitPlan::Make(int imageWidth, int imageHeight, int boxWidth, int boxHeigh
     int64_t h = boxHeight;
     if (w <= 0 && h > 0) {
         h = std::min(h, H0);
-        w = h * W0 / H0;
+        w = std::min<int64_t>(h * W0 / H0, kMaxFollowingSide);
     } else if (w <= 0 && h <= 0) {
         w = W0;
         h = H0;
     } else if (w > 0 && h <= 0) {
         w = std::min(w, W0);
-        h = w * H0 / W0;
+        h = std::min<int64_t>(w * H0 / W0, kMaxFollowingSide);
     }
     if (w <= 0 || h <= 0 || w > std::numeric_limits<int>::max() ||
         h > std::numeric_limits<int>::max()) {

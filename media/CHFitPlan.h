@@ -4,6 +4,10 @@
 // centred unscaled, and a square box takes the centre square of the image.
 
 struct CHFitPlan {
+    // A side that follows the aspect ratio is at most this long, like a requested one: a thin
+    // panorama asked for at a free width must not make a bitmap of unbounded size.
+    static constexpr int kMaxFollowingSide = 4096;
+
     int width = 0; // the output bitmap
     int height = 0;
     // Source rectangle in image pixels.

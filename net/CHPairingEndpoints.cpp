@@ -7,11 +7,13 @@
 #include "media/TextUtil.h"
 #include "net/QueryNumbers.h"
 #include "pairing/MachineId.h"
+#include "platform/Dialogs.h"
 #include "shell/AccessPoints.h"
 
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
 
 namespace {
 
@@ -35,8 +37,9 @@ void SetJson(HttpResponse& response, int status, const Json::Value& document) {
 
 } // namespace
 
-CHPairingEndpoints::CHPairingEndpoints(HostNameFn hostName)
-    : m_hostName(hostName ? std::move(hostName) : HostNameFn(SystemHostName)) {}
+CHPairingEndpoints::CHPairingEndpoints(HostNameFn hostName, CHAuthThrottle::NowFn now)
+    : m_hostName(hostName ? std::move(hostName) : HostNameFn(SystemHostName)),
+      m_throttle(CHAuthThrottle::kMaxFailures, CHAuthThrottle::kWindow, std::move(now)) {}
 
 bool CHPairingEndpoints::SystemHostName(std::string& name) {
     char buffer[512] = {};
@@ -114,14 +117,9 @@ void CHPairingEndpoints::HandleAuth(const HttpRequest& request, HttpResponse& re
     SetJson(response, 403, document);
 
     IDBCenter* db = GetDBCenter();
-    if (db == nullptr || !m_throttle.Allowed(request.peer)) {
-        return;
-    }
     // A request without a device type has nothing to store and is refused like a wrong one.
-    if (key.empty() || typeText.empty() || static_cast<uint32_t>(type) > 1) {
-        return;
-    }
-    if (!request.HasQuery("passwd")) {
+    if (db == nullptr || !IsAcceptableKey(key) || typeText.empty() ||
+        static_cast<uint32_t>(type) > 1 || !request.HasQuery("passwd")) {
         return;
     }
     // No pairing password yet (first run not finished): nobody can pair.
@@ -129,10 +127,18 @@ void CHPairingEndpoints::HandleAuth(const HttpRequest& request, HttpResponse& re
     if (stored.empty()) {
         return;
     }
-    if (!PasswordsMatch(request.Query("passwd"), stored)) {
-        m_throttle.RecordFailure(request.peer);
+    const CHAuthThrottle::Verdict verdict = m_throttle.Admit(request.peer);
+    if (verdict != CHAuthThrottle::Verdict::Admitted) {
+        LogFailure(request.peer, verdict, m_throttle.PeerFailures(request.peer),
+                   m_throttle.GlobalFailures());
         return;
     }
+    if (!PasswordsMatch(request.Query("passwd"), stored)) {
+        LogFailure(request.peer, verdict, m_throttle.PeerFailures(request.peer),
+                   m_throttle.GlobalFailures());
+        return;
+    }
+    m_throttle.Succeeded(request.peer);
     if (!db->IsAuthorized(key)) {
         document["newAuthDevice"] = 1;
     }
@@ -143,4 +149,39 @@ void CHPairingEndpoints::HandleAuth(const HttpRequest& request, HttpResponse& re
         document[member] = identity[member];
     }
     SetJson(response, 200, document);
+}
+
+bool CHPairingEndpoints::IsAcceptableKey(std::string_view key) {
+    if (key.empty() || key == kLocalDeviceKey || MakeValidUtf8(key) != key) {
+        return false;
+    }
+    for (char c : key) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            return false;
+        }
+    }
+    // C1 controls (U+0080..U+009F) are two bytes in UTF-8: 0xC2 0x80..0x9F.
+    for (size_t i = 0; i + 1 < key.size(); ++i) {
+        if (static_cast<unsigned char>(key[i]) == 0xC2 &&
+            static_cast<unsigned char>(key[i + 1]) <= 0x9F) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void CHPairingEndpoints::LogFailure(const std::string& peer, CHAuthThrottle::Verdict verdict,
+                                    int peerFailures, int allFailures) {
+    if (!IsHeadlessMode()) {
+        return;
+    }
+    const char* what = verdict == CHAuthThrottle::Verdict::Admitted ? "wrong pairing password"
+                       : verdict == CHAuthThrottle::Verdict::PeerLimited
+                           ? "pairing refused, too many wrong passwords"
+                           : "pairing locked for everyone, too many wrong passwords";
+    std::fprintf(stderr,
+                 "Pairing: %s from %s (%d from this address, %d from all in the last %lld s)\n",
+                 what, peer.c_str(), peerFailures, allFailures,
+                 static_cast<long long>(CHAuthThrottle::kWindow.count()));
 }

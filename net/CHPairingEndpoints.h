@@ -20,7 +20,8 @@ public:
     static constexpr char kVersion[] = "1.2";
     static constexpr char kPasswordKey[] = "auth_passwd";
 
-    explicit CHPairingEndpoints(HostNameFn hostName = SystemHostName);
+    explicit CHPairingEndpoints(HostNameFn hostName = SystemHostName,
+                                CHAuthThrottle::NowFn now = nullptr);
 
     void HandleEcho(const HttpRequest& request, HttpResponse& response) const;
     void HandleEcho2(const HttpRequest& request, HttpResponse& response) const;
@@ -33,8 +34,15 @@ public:
     // Case-insensitive comparison of two UTF-8 passwords; text that is not UTF-8 matches
     // nothing.
     static bool PasswordsMatch(std::string_view given, std::string_view stored);
+    // A device key that can be stored and listed: valid UTF-8 without control characters, and
+    // not "localhost", the name under which the library files photos added on this PC.
+    static bool IsAcceptableKey(std::string_view key);
 
 private:
+    // Each refused guess is a line on stderr when headless: someone may be trying passwords.
+    static void LogFailure(const std::string& peer, CHAuthThrottle::Verdict verdict,
+                           int peerFailures, int allFailures);
+
     HostNameFn m_hostName;
     CHAuthThrottle m_throttle;
 };

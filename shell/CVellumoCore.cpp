@@ -500,14 +500,14 @@ bool CVellumoCore::SetPairingPassword(const std::string& password) {
 }
 
 std::string CVellumoCore::RandomPairingPassword() {
-    // Rejection keeps the six digits uniform: 4 294 000 000 is the largest multiple of 10^6
+    // Rejection keeps the eight digits uniform: 4 200 000 000 is the largest multiple of 10^8
     // below 2^32.
     uint32_t value = 0;
     do {
         RandomBytes(&value, sizeof(value));
-    } while (value >= 4294000000u);
+    } while (value >= 4200000000u);
     char text[16];
-    std::snprintf(text, sizeof(text), "%06u", static_cast<unsigned>(value % 1000000u));
+    std::snprintf(text, sizeof(text), "%08u", static_cast<unsigned>(value % 100000000u));
     return text;
 }
 

@@ -84,8 +84,10 @@ public:
     // 1 to 20 characters of valid UTF-8 text without control characters.
     static bool IsValidPairingPassword(const std::string& password);
     bool SetPairingPassword(const std::string& password);
-    // Stores a random 6-digit password when none is stored; returns the stored password.
+    // Stores a random password when none is stored; returns the stored password.
     std::string EnsurePairingPassword();
+    // The one generator of pairing passwords (headless first run, the wizard): 8 uniformly
+    // random digits, so that with the guess limits of "/auth" finding one takes centuries.
     static std::string RandomPairingPassword();
 
     // Why the last SetRootPath refused or failed ("" after success).

@@ -36,7 +36,7 @@ TEST(Headless, PrintsRootAddressPasswordPayloadAndQrThenStopsAndRestartsTheSame)
     EXPECT_NE(vellumo.OutputValue("address").find("port " + std::to_string(vellumo.Port())),
               std::string::npos);
     std::string password = vellumo.OutputValue("pairing password");
-    EXPECT_TRUE(std::regex_match(password, std::regex("[0-9]{6}"))) << password;
+    EXPECT_TRUE(std::regex_match(password, std::regex("[0-9]{8}"))) << password;
 
     // The payload line carries exactly what the QR code encodes: the JSON text of the phone.
     std::string payload = vellumo.OutputValue("pairing payload");

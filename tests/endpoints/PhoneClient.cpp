@@ -59,13 +59,18 @@ PhoneAnswer PhoneClient::Raw(std::string_view request) const {
     return Parse(Exchange(m_port, request, m_from.c_str(), std::chrono::seconds(60)));
 }
 
+// The address the phone connected to, as a phone's HTTP stack names it.
+std::string PhoneClient::HostHeader() const {
+    return "127.0.0.1:" + std::to_string(m_port);
+}
+
 PhoneAnswer PhoneClient::Get(const std::string& target) const {
-    return Raw("GET " + target + " HTTP/1.1\r\nHost: pc\r\n\r\n");
+    return Raw("GET " + target + " HTTP/1.1\r\nHost: " + HostHeader() + "\r\n\r\n");
 }
 
 PhoneAnswer PhoneClient::Post(const std::string& target, std::string_view body) const {
-    std::string request = "POST " + target + " HTTP/1.1\r\nHost: pc\r\nContent-Length: " +
-                          std::to_string(body.size()) + "\r\n\r\n";
+    std::string request = "POST " + target + " HTTP/1.1\r\nHost: " + HostHeader() +
+                          "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n";
     request.append(body);
     return Raw(request);
 }

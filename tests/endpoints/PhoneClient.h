@@ -36,6 +36,7 @@ public:
     static PhoneAnswer Parse(std::string raw);
 
 private:
+    std::string HostHeader() const;
     int m_port;
     std::string m_from;
 };

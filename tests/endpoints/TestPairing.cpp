@@ -3,13 +3,17 @@
 
 #include "PhoneFixture.h"
 #include "media/Base64.h"
+#include "media/JsonText.h"
 #include "net/CHAuthThrottle.h"
 #include "net/CHPairingEndpoints.h"
 #include "pairing/PairingPayload.h"
+#include "platform/Dialogs.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+
+#include <thread>
 
 namespace {
 
@@ -149,28 +153,156 @@ TEST_F(PhoneTest, PasswordGuessesAreThrottledPerAddress) {
 }
 
 TEST(AuthThrottle, FailuresExpireAfterTheWindow) {
-    auto now = CHAuthThrottle::Clock::time_point{};
+    using Verdict = CHAuthThrottle::Verdict;
+    auto now = CHAuthThrottle::Clock::time_point{} + std::chrono::hours(1);
     CHAuthThrottle throttle(3, std::chrono::seconds(60), [&now] { return now; });
     for (int i = 0; i < 3; ++i) {
-        EXPECT_TRUE(throttle.Allowed("a"));
-        throttle.RecordFailure("a");
+        EXPECT_EQ(throttle.Admit("a"), Verdict::Admitted);
         now += std::chrono::seconds(10);
     }
-    EXPECT_FALSE(throttle.Allowed("a"));
-    EXPECT_TRUE(throttle.Allowed("b"));
+    EXPECT_EQ(throttle.Admit("a"), Verdict::PeerLimited);
+    EXPECT_EQ(throttle.PeerFailures("a"), 3); // a refused guess is not counted again
+    EXPECT_EQ(throttle.Admit("b"), Verdict::Admitted);
+    throttle.Succeeded("b"); // a right password takes its count back
+    EXPECT_EQ(throttle.PeerFailures("b"), 0);
     now += std::chrono::seconds(30); // the first failure is now 60 s old
-    EXPECT_TRUE(throttle.Allowed("a"));
-    throttle.RecordFailure("a");
-    EXPECT_FALSE(throttle.Allowed("a"));
+    EXPECT_EQ(throttle.Admit("a"), Verdict::Admitted);
+    EXPECT_EQ(throttle.Admit("a"), Verdict::PeerLimited);
     now += std::chrono::seconds(60);
-    EXPECT_TRUE(throttle.Allowed("a"));
+    EXPECT_EQ(throttle.PeerFailures("a"), 0);
     EXPECT_EQ(throttle.TrackedPeers(), 0u);
 
     // Memory stays bounded whatever the number of addresses.
+    CHAuthThrottle wide(
+        3, std::chrono::seconds(60), [&now] { return now; }, 1 << 30);
     for (size_t i = 0; i < CHAuthThrottle::kMaxPeers + 100; ++i) {
-        throttle.RecordFailure("10.0." + std::to_string(i));
+        wide.Admit("10.0." + std::to_string(i));
     }
-    EXPECT_LE(throttle.TrackedPeers(), CHAuthThrottle::kMaxPeers);
+    EXPECT_LE(wide.TrackedPeers(), CHAuthThrottle::kMaxPeers);
+}
+
+// Guessing from ever new addresses: the budget shared by all of them, and lock-outs that grow.
+TEST(AuthThrottle, AllAddressesShareABudgetWithGrowingLockouts) {
+    using Verdict = CHAuthThrottle::Verdict;
+    using std::chrono::seconds;
+    auto now = CHAuthThrottle::Clock::time_point{} + std::chrono::hours(1);
+    CHAuthThrottle throttle(CHAuthThrottle::kMaxFailures, CHAuthThrottle::kWindow,
+                            [&now] { return now; });
+    int address = 0;
+    // Guesses from new addresses, one every second, until one is refused; how many got in.
+    auto guessUntilLocked = [&] {
+        int admitted = 0;
+        while (throttle.Admit("10.1." + std::to_string(address++)) == Verdict::Admitted) {
+            ++admitted;
+            now += seconds(1);
+        }
+        return admitted;
+    };
+    EXPECT_EQ(guessUntilLocked(), CHAuthThrottle::kGlobalMaxFailures);
+    std::vector<seconds> lockouts;
+    for (int round = 0; round < 8; ++round) {
+        seconds locked{0};
+        while (throttle.LockedForAll()) {
+            EXPECT_EQ(throttle.Admit("10.2.0." + std::to_string(round)), Verdict::LockedForAll);
+            now += seconds(10);
+            locked += seconds(10);
+        }
+        lockouts.push_back(locked);
+        EXPECT_EQ(guessUntilLocked(), CHAuthThrottle::kGlobalMaxFailures) << round;
+    }
+    EXPECT_EQ(lockouts,
+              (std::vector<seconds>{seconds(60), seconds(120), seconds(240), seconds(480),
+                                    seconds(960), seconds(1920), seconds(3600), seconds(3600)}));
+    // After a calm period the next lock-out is short again.
+    while (throttle.LockedForAll()) {
+        now += seconds(10);
+    }
+    now += CHAuthThrottle::kCalm + seconds(1);
+    EXPECT_EQ(guessUntilLocked(), CHAuthThrottle::kGlobalMaxFailures);
+    now += CHAuthThrottle::kFirstLockout;
+    EXPECT_FALSE(throttle.LockedForAll());
+}
+
+TEST_F(PhoneTest, ManyAddressesGuessingLockPairingForEveryone) {
+    Db().SetConfig("auth_passwd", kTestPassword);
+    auto now = CHAuthThrottle::Clock::time_point{} + std::chrono::hours(1);
+    CHPairingEndpoints endpoints(nullptr, [&now] { return now; });
+    auto auth = [&](const std::string& peer, const std::string& key, const std::string& passwd) {
+        HttpRequest request;
+        request.peer = peer;
+        request.query = {{"key", key}, {"passwd", passwd}, {"type", "1"}};
+        HttpResponse response;
+        endpoints.HandleAuth(request, response);
+        return response.status;
+    };
+    for (int i = 0; i < CHAuthThrottle::kGlobalMaxFailures; ++i) {
+        EXPECT_EQ(auth("192.168.7." + std::to_string(i), "k", std::to_string(10000000 + i)), 403);
+    }
+    // The budget is used up: the right password, from an address that never guessed, waits too.
+    EXPECT_EQ(auth("192.168.8.1", "phone", kTestPassword), 403);
+    EXPECT_FALSE(Db().IsAuthorized("phone"));
+    now += CHAuthThrottle::kFirstLockout;
+    EXPECT_EQ(auth("192.168.8.1", "phone", kTestPassword), 200);
+    EXPECT_TRUE(Db().IsAuthorized("phone"));
+}
+
+// A burst of simultaneous guesses from one address: no more are compared than the limit allows,
+// and each refusal is a line on stderr.
+TEST_F(PhoneTest, SimultaneousGuessesAreCountedBeforeTheyAreCompared) {
+    Db().SetConfig("auth_passwd", kTestPassword);
+    CHPairingEndpoints endpoints;
+    const bool headless = IsHeadlessMode();
+    SetHeadlessMode(true);
+    testing::internal::CaptureStderr();
+    std::vector<std::thread> guessers;
+    for (int t = 0; t < 8; ++t) {
+        guessers.emplace_back([&endpoints, t] {
+            for (int i = 0; i < 4; ++i) {
+                HttpRequest request;
+                request.peer = "192.168.9.9";
+                request.query = {
+                    {"key", "k"}, {"passwd", std::to_string(t * 10 + i)}, {"type", "1"}};
+                HttpResponse response;
+                endpoints.HandleAuth(request, response);
+            }
+        });
+    }
+    for (std::thread& guesser : guessers) {
+        guesser.join();
+    }
+    const std::string log = testing::internal::GetCapturedStderr();
+    SetHeadlessMode(headless);
+    auto count = [&log](const std::string& what) {
+        size_t n = 0;
+        for (size_t at = log.find(what); at != std::string::npos; at = log.find(what, at + 1)) {
+            ++n;
+        }
+        return n;
+    };
+    EXPECT_EQ(count("Pairing: wrong pairing password from 192.168.9.9"),
+              size_t{CHAuthThrottle::kMaxFailures})
+        << log;
+    EXPECT_EQ(count("Pairing: pairing refused, too many wrong passwords from 192.168.9.9"),
+              size_t{32 - CHAuthThrottle::kMaxFailures})
+        << log;
+}
+
+// A key is stored, listed in "/devices" and used as a folder and device name: it must be text,
+// and it must not be the name under which this PC's own photos are filed.
+TEST_F(PhoneTest, KeysThatCannotBeListedArePlainlyRefused) {
+    Pair("phone1", "Phone");
+    const std::string right = std::string("&type=1&passwd=") + kTestPassword;
+    for (const std::string& key : std::vector<std::string>{"\xff\xfe", "ok\xc3", "a\x01z", "a\tz",
+                                                           "a\x7fz", "a\xc2\x85z", "localhost"}) {
+        EXPECT_EQ(Phone("127.0.0.3").Get("/auth?key=" + key + right).raw, kFailedAuth) << key;
+        EXPECT_FALSE(Db().IsAuthorized(key));
+    }
+    EXPECT_EQ(Phone("127.0.0.3").Get("/auth?key=%E5%AF%86-Phone_1.x" + right).Status(), 200);
+    EXPECT_EQ(Phone("127.0.0.3").Get("/auth?key=\xe5\xaf\x86" + right).Status(), 200);
+    PhoneAnswer devices = Phone().Get("/devices?key=phone1");
+    Json::Value document;
+    EXPECT_TRUE(JsonParse(devices.body, document)) << devices.body;
+    EXPECT_TRUE(CHPairingEndpoints::IsAcceptableKey("LocalHost")); // only the exact name is ours
 }
 
 TEST(PairingEndpoints, PasswordComparisonFoldsCaseOnly) {

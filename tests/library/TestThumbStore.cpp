@@ -1,13 +1,16 @@
 // The thumbnail store: which file and table a thumbnail lands in, what is served when a photo
 // cannot be decoded, clamped sizes, stores closed while in use, and the asynchronous service.
 #include "library/CHImageList.h"
+#include "library/CHThumbMaker.h"
 #include "library/CHThumbStore.h"
 #include "library/ISQLite3.h"
 #include "tests/support/TestBitmaps.h"
 #include "tests/support/TestDirs.h"
+#include "tests/support/TestImages.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <map>
 #include <mutex>
@@ -257,9 +260,19 @@ TEST_F(ThumbStoreTest, NewSizesBeyondTheTableLimitAreServedButNotKept) {
         ASSERT_TRUE(m_store.PutThumbnail(3, side, side, "x")) << side;
     }
     std::string out;
+    // A size that will not be kept is answered with the nearest kept one, without decoding.
+    ASSERT_TRUE(m_store.PutThumbnail(3, 60, 60, "sixty"));
+    ASSERT_TRUE(m_store.PutThumbnail(3, 64, 64, "sixty-four"));
     ASSERT_TRUE(m_store.GetThumbnail(3, 300, 200, out));
-    EXPECT_EQ(out.substr(0, 2), "\xFF\xD8");
+    EXPECT_EQ(out, "sixty-four");
+    ASSERT_TRUE(m_store.GetThumbnail(3, 2, 1, out));
+    EXPECT_EQ(out, "x");
     EXPECT_FALSE(m_store.GetStoredThumbnail(3, 300, 200, out));
+    // A photo without any kept size there is made for the request, and not kept either.
+    AddPhoto(35, m_photo);
+    ASSERT_TRUE(m_store.GetThumbnail(35, 300, 200, out));
+    EXPECT_EQ(out.substr(0, 2), "\xFF\xD8");
+    EXPECT_FALSE(m_store.GetStoredThumbnail(35, 300, 200, out));
     EXPECT_FALSE(m_store.PutThumbnail(3, 301, 200, "x"));
     EXPECT_EQ(Tables(4).size(), static_cast<size_t>(CHThumbStore::kMaxSizeTables));
     // Sizes already kept are still written; other store files have their own room.
@@ -383,3 +396,89 @@ TEST_F(ThumbStoreTest, CancelledRequestsGetNoCallback) {
 }
 
 } // namespace
+
+// Decompression bombs: a file of a few dozen kilobytes that would decode to hundreds of
+// megabytes is refused from its header, and served to nobody.
+TEST_F(ThumbStoreTest, BombsAreRefusedBeforeDecoding) {
+    const std::string bomb = MakePngBomb(14000, 14000);
+    ASSERT_FALSE(bomb.empty());
+    ASSERT_LT(bomb.size(), 200u << 10);
+    ImageHeader header;
+    ASSERT_TRUE(ReadImageHeader(bomb, header));
+    EXPECT_TRUE(CHThumbMaker::IsAbsurd(header, bomb.size()));
+    CHThumbMaker maker;
+    std::string jpeg;
+    EXPECT_EQ(maker.MakeJpeg(bomb, 150, 150, jpeg), CHThumbMaker::Result::Refused);
+    EXPECT_EQ(maker.PeakReserved(), 0); // nothing was even queued
+
+    AddPhoto(5, bomb);
+    std::string out;
+    EXPECT_FALSE(m_store.GetThumbnail(5, 150, 150, out));
+    EXPECT_EQ(out, "");
+    EXPECT_EQ(Rows(6, "t150x150", 5), -1);
+
+    // Large honest images are not bombs: a noisy photo, a flat one of 16 megapixels.
+    header.width = 4000;
+    header.height = 3000;
+    EXPECT_FALSE(CHThumbMaker::IsAbsurd(header, 3u << 20));
+    header.width = 4096;
+    header.height = 4096;
+    EXPECT_FALSE(CHThumbMaker::IsAbsurd(header, 1000));
+    header.width = 8000;
+    header.height = 6000;
+    EXPECT_FALSE(CHThumbMaker::IsAbsurd(header, 200u << 10));
+    EXPECT_TRUE(CHThumbMaker::IsAbsurd(header, 150u << 10));
+}
+
+// Requests wait their turn under the memory budget instead of all decoding at once; an image
+// that could never fit is refused.
+TEST(ThumbMaker, ParallelRequestsStayWithinTheBudget) {
+    const std::string photo = EncodeJpegAt(MakePhotoBitmap(1600, 1200, 5), 85);
+    ImageHeader header;
+    ASSERT_TRUE(ReadImageHeader(photo, header));
+    const int64_t one = CHThumbMaker::EstimateMemory(header, 1600, 1200);
+    ASSERT_GT(one, CHThumbMaker::EstimateMemory(header, 150, 150)); // scaled decoding is smaller
+    CHThumbMaker maker(4, one + one / 2); // room for one full-size request at a time
+    std::atomic<int> made{0};
+    std::vector<std::thread> callers;
+    for (int i = 0; i < 6; ++i) {
+        callers.emplace_back([&] {
+            std::string jpeg;
+            if (maker.MakeJpeg(photo, 1600, 1200, jpeg) == CHThumbMaker::Result::Made &&
+                jpeg.substr(0, 2) == "\xFF\xD8") {
+                ++made;
+            }
+        });
+    }
+    for (std::thread& caller : callers) {
+        caller.join();
+    }
+    EXPECT_EQ(made.load(), 6);
+    EXPECT_EQ(maker.PeakReserved(), one);
+
+    CHThumbMaker small(2, one - 1);
+    std::string jpeg;
+    EXPECT_EQ(small.MakeJpeg(photo, 1600, 1200, jpeg), CHThumbMaker::Result::Refused);
+    EXPECT_EQ(small.MakeJpeg(photo, 150, 150, jpeg), CHThumbMaker::Result::Made);
+    EXPECT_EQ(small.MakeJpeg("not an image", 150, 150, jpeg), CHThumbMaker::Result::Failed);
+}
+
+// A free side keeps its table name, but the side computed from the photo's shape is limited
+// like a requested one.
+TEST_F(ThumbStoreTest, AFreeSideOfAThinPanoramaIsClamped) {
+    AddPhoto(9, EncodeJpegAt(MakePhotoBitmap(6000, 24, 2), 80));
+    std::string out;
+    ASSERT_TRUE(m_store.GetThumbnail(9, CHThumbStore::ClampSide(32767), 24, out));
+    int width = 0;
+    int height = 0;
+    ASSERT_TRUE(ReadImageSize(out, width, height));
+    EXPECT_EQ(width, CHThumbStore::kMaxSide);
+    EXPECT_EQ(height, 24);
+    EXPECT_EQ(Rows(10, "t32767x24", 9), 1);
+    // A shape that fits keeps following the photo.
+    AddPhoto(10, m_photo);
+    ASSERT_TRUE(m_store.GetThumbnail(10, 32767, 120, out));
+    ASSERT_TRUE(ReadImageSize(out, width, height));
+    EXPECT_EQ(width, 160);
+    EXPECT_EQ(height, 120);
+}

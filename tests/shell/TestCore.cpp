@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
@@ -137,10 +139,10 @@ TEST_F(CoreTest, APointerFileWithoutAnObjectMeansTheDefaultRoot) {
     EXPECT_TRUE(fs::is_regular_file(m_dir / "chosen" / "Vellumo.cfg"));
 }
 
-TEST_F(CoreTest, PairingPasswordIsSixRandomDigitsUntilChanged) {
+TEST_F(CoreTest, PairingPasswordIsEightRandomDigitsUntilChanged) {
     auto core = StartCore();
     std::string password = core->EnsurePairingPassword();
-    ASSERT_EQ(password.size(), 6u);
+    ASSERT_EQ(password.size(), 8u);
     EXPECT_EQ(password.find_first_not_of("0123456789"), std::string::npos);
     EXPECT_EQ(core->EnsurePairingPassword(), password);
     EXPECT_EQ(core->GetPairingPassword(), password);
@@ -153,6 +155,26 @@ TEST_F(CoreTest, PairingPasswordIsSixRandomDigitsUntilChanged) {
     std::string twenty = "密码密码密码密码密码密码密码密码密码密码"; // 20 characters, 60 bytes
     EXPECT_TRUE(core->SetPairingPassword(twenty));
     EXPECT_EQ(core->EnsurePairingPassword(), twenty);
+}
+
+// Guessing is bounded by "/auth"; the space guessed in must be the whole of it: every digit in
+// every place, leading zeros kept.
+TEST(CorePairingPassword, GeneratedPasswordsSpreadOverAllEightDigits) {
+    std::set<std::string> seen;
+    std::vector<std::set<char>> digits(8);
+    for (int i = 0; i < 400; ++i) {
+        const std::string password = CVellumoCore::RandomPairingPassword();
+        ASSERT_EQ(password.size(), 8u) << password;
+        for (size_t place = 0; place < 8; ++place) {
+            ASSERT_TRUE(password[place] >= '0' && password[place] <= '9') << password;
+            digits[place].insert(password[place]);
+        }
+        seen.insert(password);
+    }
+    EXPECT_GE(seen.size(), 399u);
+    for (const std::set<char>& place : digits) {
+        EXPECT_EQ(place.size(), 10u);
+    }
 }
 
 TEST_F(CoreTest, UsageReportIsStoredAtShutdown) {

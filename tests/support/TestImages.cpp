@@ -7,6 +7,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <jpeglib.h>
+#include <png.h>
+
+#include <csetjmp>
 #include <vector>
 
 namespace {
@@ -162,4 +165,36 @@ std::string MakeTestJpegOfSize(int64_t bytes, uint32_t seed) {
     options.width = std::max(16, static_cast<int>(std::sqrt(pixels * 4.0 / 3.0)) / 16 * 16);
     options.height = std::max(16, static_cast<int>(pixels / options.width));
     return MakeTestJpeg(options);
+}
+
+namespace {
+
+void AppendToString(png_structp png, png_bytep data, png_size_t length) {
+    static_cast<std::string*>(png_get_io_ptr(png))->append(reinterpret_cast<char*>(data), length);
+}
+
+} // namespace
+
+std::string MakePngBomb(int width, int height) {
+    std::string out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (info == nullptr || setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        return {};
+    }
+    png_set_write_fn(png, &out, AppendToString, nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), 1,
+                 PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_set_compression_level(png, 9);
+    png_set_filter(png, 0, PNG_FILTER_NONE);
+    png_write_info(png, info);
+    std::vector<png_byte> row(static_cast<size_t>(width + 7) / 8, 0xFF);
+    for (int y = 0; y < height; ++y) {
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return out;
 }

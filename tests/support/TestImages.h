@@ -34,3 +34,6 @@ bool WriteTestJpeg(const fs::path& file, const TestJpegOptions& options);
 std::string MakeTestJpegOfSize(int64_t bytes, uint32_t seed);
 // The EXIF APP1 segment (marker, length, "Exif\0\0", little-endian TIFF) for the given tags.
 std::string MakeExifSegment(const TestExif& exif);
+// A valid one-bit grey PNG of width x height white pixels, compressed as far as deflate goes: a
+// few dozen kilobytes that decode to width * height pixels (a decompression bomb).
+std::string MakePngBomb(int width, int height);
