@@ -234,6 +234,9 @@ int CHWebServer::HandleRequest(std::string head, std::string body, const std::st
         if (HandlerPtr open = FindRoute(m_openRoutes, request.routeKey)) {
             HttpResponse answer;
             (*open)(request, answer);
+            if (answer.answerLater) {
+                return AnswerLater(answer, headers, response);
+            }
             return Answer(answer, headers, response);
         }
         if (!IsAllowed(request)) {
