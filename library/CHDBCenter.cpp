@@ -6,6 +6,7 @@
 #include "media/JsonText.h"
 #include "net/CHWebServer.h"
 #include "pairing/MachineId.h"
+#include "platform/FileSystem.h"
 #include "platform/StoredPath.h"
 #include "shell/AccessPoints.h"
 #include "shell/CNotifyHub.h"
@@ -51,7 +52,7 @@ std::string Format(const char* format, ...) {
 CHDBCenter::CHDBCenter()
     : m_db(CreateISQLite3()), m_thumbs([this](Pid pid) { return GetImagePath(pid); }),
       m_imports([this](const CHImportQueue::Job& job) { return StoreQueued(job); },
-                [this] { SaveDirtyIndexes(false); }),
+                [this] { SaveDirtyIndexes(false); }, [this] { return SyncStored(); }),
       m_renamer([this](const CHDeviceRenamer::Job& job) { RenameDevice(job); }) {}
 
 CHDBCenter::~CHDBCenter() {
@@ -413,8 +414,6 @@ int CHDBCenter::OpenLibrary(const fs::path& root) {
         }
         MakePrivateFile(file, report.state == LibraryFileReport::State::Missing);
         if (m_db->Open(file)) {
-            // A commit that is reported done is on the disk ("ok" to a phone depends on it).
-            m_db->Exec("PRAGMA synchronous=FULL;");
             std::string error;
             if (!PrepareTables(file, report.hasRows, error)) {
                 m_db->Close();
@@ -445,6 +444,34 @@ bool CHDBCenter::WaitUntilOpen() {
     m_opened.wait_for(lock, std::chrono::seconds(30),
                       [this] { return m_stopping || m_db->IsOpen(); });
     return !m_stopping && m_db->IsOpen();
+}
+
+void CHDBCenter::MarkForSync(const fs::path& folder) {
+    std::lock_guard<std::mutex> guard(m_syncLock);
+    m_unsyncedFolders.insert(folder);
+}
+
+bool CHDBCenter::SyncStored() {
+    // Commits are written to the log without waiting for the disk; one flush of the log (and
+    // of the folders that gained photos) then makes every commit since the last one durable,
+    // however many photos were stored meanwhile.
+    std::set<fs::path> folders;
+    {
+        std::lock_guard<std::mutex> guard(m_syncLock);
+        folders.swap(m_unsyncedFolders);
+    }
+    bool ok = true;
+    for (const fs::path& folder : folders) {
+        ok = SyncPath(folder) && ok;
+    }
+    const fs::path file = GetRootPath() / kLibraryFileName;
+    ok = SyncPath(file) && ok;
+    const fs::path log = file.string() + "-wal";
+    std::error_code ec;
+    if (fs::exists(log, ec)) {
+        ok = SyncPath(log) && ok;
+    }
+    return ok;
 }
 
 int CHDBCenter::CloseLibrary() {

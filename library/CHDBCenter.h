@@ -174,6 +174,10 @@ private:
     std::vector<std::string> ForgetRecord(Pid pid);
     void ForgetVerifyEntries(Pid pid);
     void UpdateStoredPath(Pid pid, const std::string& path);
+    // Folders that gained a photo since the last SyncStored.
+    void MarkForSync(const fs::path& folder);
+    // Flushes the library's log and those folders to the disk.
+    bool SyncStored();
     bool WriteConfigText(const std::string& key, const std::string& text);
     // Writes the browse trees changed since they were last written (every tree when all).
     void SaveDirtyIndexes(bool all);
@@ -189,6 +193,8 @@ private:
     // Serialises file placement in the repository (imports, renames) with opening and closing
     // the library, so no file is moved while the root moves.
     std::mutex m_reposLock;
+    std::mutex m_syncLock;
+    std::set<fs::path> m_unsyncedFolders;
     std::recursive_mutex m_txLock;
 
     std::mutex m_imageLock;

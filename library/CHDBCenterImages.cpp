@@ -194,14 +194,22 @@ Pid CHDBCenter::StoreImage(const fs::path& source, const std::string& md5, int64
         return 0;
     }
     std::error_code ec;
-    fs::create_directories(folder, ec);
+    if (fs::create_directories(folder, ec)) {
+        // A new folder's own name must reach the disk as well.
+        for (fs::path up = folder.parent_path(); up != reposPath.parent_path() && !up.empty();
+             up = up.parent_path()) {
+            MarkForSync(up);
+        }
+    }
     const bool copy = deviceKey == kLocalKey;
     if (!(copy ? CopyFileTo(source, full) : MoveFileTo(source, full))) {
         return 0;
     }
-    // The photo and its name in the folder reach the disk before the row that records it: a
-    // stored photo survives a power cut as well as a crash.
-    bool synced = SyncPath(full) && SyncPath(folder);
+    // The photo's bytes reach the disk before the row that records it; its name in the folder
+    // and the row are flushed together with those of other photos (SyncStored) before anyone
+    // is told it is stored.
+    bool synced = SyncPath(full);
+    MarkForSync(folder);
 
     Pid pid = 0;
     {

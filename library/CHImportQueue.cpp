@@ -4,8 +4,8 @@
 
 #include <chrono>
 
-CHImportQueue::CHImportQueue(StoreFn store, DrainedFn drained)
-    : m_store(std::move(store)), m_drained(std::move(drained)) {}
+CHImportQueue::CHImportQueue(StoreFn store, DrainedFn drained, SyncFn sync)
+    : m_store(std::move(store)), m_drained(std::move(drained)), m_sync(std::move(sync)) {}
 
 CHImportQueue::~CHImportQueue() {
     Stop();
@@ -143,8 +143,21 @@ void CHImportQueue::DigestRoutine(int slot) {
 void CHImportQueue::ImportRoutine() {
     int index = 0;
     bool storedSinceDrain = false;
+    // Outcomes of stored jobs not yet made durable.
+    std::vector<std::pair<ImportDone, Pid>> unsynced;
+    auto syncAndTell = [&] {
+        if (unsynced.empty()) {
+            return;
+        }
+        const bool durable = !m_sync || m_sync();
+        for (auto& [done, pid] : unsynced) {
+            done(durable ? pid : 0);
+        }
+        unsynced.clear();
+    };
     for (;;) {
         if (m_stopping) {
+            syncAndTell();
             return;
         }
         std::optional<Job> job;
@@ -162,6 +175,7 @@ void CHImportQueue::ImportRoutine() {
             }
         }
         if (!job) {
+            syncAndTell();
             if (storedSinceDrain) {
                 storedSinceDrain = false;
                 m_drained();
@@ -186,7 +200,13 @@ void CHImportQueue::ImportRoutine() {
         if (job->progress) {
             job->progress(1, index, total, job->file, "", job->user);
         }
-        Tell(*job, pid);
+        if (job->done) {
+            unsynced.emplace_back(std::move(job->done), pid);
+            job->done = nullptr;
+        }
+        if (unsynced.size() >= kSyncBatch) {
+            syncAndTell();
+        }
         JobDone();
     }
 }

@@ -35,10 +35,17 @@ public:
     using StoreFn = std::function<Pid(const Job&)>;
     // Called by the import worker whenever it has emptied its queue after storing something.
     using DrainedFn = std::function<void()>;
+    // Makes what was stored since the last call durable; false when it could not.
+    using SyncFn = std::function<bool()>;
 
     static constexpr int kDigestWorkers = 4;
+    // Stored jobs whose outcome waits for one sync at most; the sync also comes whenever the
+    // worker finds no job ready.
+    static constexpr size_t kSyncBatch = 32;
 
-    CHImportQueue(StoreFn store, DrainedFn drained);
+    // A job's done is told its pid only after sync has made it durable, so one sync serves
+    // every job stored meanwhile (group commit).
+    CHImportQueue(StoreFn store, DrainedFn drained, SyncFn sync = nullptr);
     ~CHImportQueue();
     CHImportQueue(const CHImportQueue&) = delete;
     CHImportQueue& operator=(const CHImportQueue&) = delete;
@@ -59,6 +66,7 @@ private:
 
     StoreFn m_store;
     DrainedFn m_drained;
+    SyncFn m_sync;
     std::atomic<bool> m_stopping{false};
 
     std::mutex m_digestLock; // guards m_digestQueue, m_pushSeq

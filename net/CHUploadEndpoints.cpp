@@ -90,11 +90,12 @@ std::string CHUploadEndpoints::ReceivePhoto(const HttpRequest& request, BackupPr
     IMainWnd* mainWnd = GetMainWnd();
     // The run's counters are kept whatever becomes of this photo: the last photo of a backup
     // ends the run even when it cannot be stored.
+    const BackupProgress received = record;
     auto recordRun = [&] {
         if (db != nullptr) {
-            db->RecordImport(record.deviceKey, current,
-                             RunBytes(record, static_cast<int64_t>(request.body.size())),
-                             record.elapsed, IsLast(record.current, record.total));
+            db->RecordImport(received.deviceKey, current,
+                             RunBytes(received, static_cast<int64_t>(request.body.size())),
+                             received.elapsed, IsLast(received.current, received.total));
         }
     };
 

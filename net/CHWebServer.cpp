@@ -324,6 +324,9 @@ int CHWebServer::HandleRequest(std::string head, std::string body, const Peer& p
         if (HandlerPtr open = FindRoute(m_openRoutes, request.routeKey)) {
             HttpResponse answer;
             (*open)(request, answer);
+            if (answer.answerLater) {
+                return AnswerLater(answer, headers, response);
+            }
             return Answer(answer, headers, response);
         }
         if (IsWebAppRequest(request.method, request.path)) {

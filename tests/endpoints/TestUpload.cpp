@@ -307,7 +307,10 @@ TEST_F(PhoneTest, AnIncompleteWriteAnswersFailedAndHandsNothingOn) {
     EXPECT_EQ(answer, StatusDocument("failed"));
     EXPECT_TRUE(m_mainWnd.HandOvers().empty());
     EXPECT_EQ(TempFolders(), 0u);
-    EXPECT_TRUE(m_recorder.History().empty());
+    // The run's counters are kept all the same: the last photo of the run ends it.
+    std::vector<HistoryRecord> history = m_recorder.History();
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0].deviceKey, "phone1");
     std::vector<BackupProgress> progress = m_recorder.Progress();
     ASSERT_EQ(progress.size(), 1u);
     EXPECT_EQ(progress[0].current, 3.5f);

@@ -270,6 +270,42 @@ TEST(RepositoryWatcher, AnUnavailableOrEmptiedFolderNeverEmptiesTheLibrary) {
     }
 }
 
+TEST(RepositoryWatcher, WithTheLibraryFilePresentGoneFoldersTakeTheirImages) {
+    // The library file beside the repository shows the storage is mounted: a device folder
+    // deleted while nothing watched (the repository now empty), or the repository folder
+    // itself gone, takes its images along.
+    TempDir dir;
+    fs::path repos = dir / "Repos";
+    ASSERT_TRUE(WriteTestFile(dir / "Vellumo.cfg", "library"));
+    std::vector<fs::path> images = {repos / "dev" / "a.jpg", repos / "dev" / "b.jpg"};
+    {
+        fs::create_directories(repos);
+        FakeLibrary library(images);
+        CHRepositoryWatcher watcher(library.Sink());
+        ASSERT_TRUE(watcher.Start(repos));
+        ASSERT_TRUE(WaitFor([&] { return library.Count() == 0; }, 3000));
+    }
+    {
+        fs::remove_all(repos);
+        FakeLibrary library(images);
+        CHRepositoryWatcher watcher(library.Sink());
+        EXPECT_FALSE(watcher.Start(repos));
+        ASSERT_TRUE(WaitFor([&] { return library.Count() == 0; }, 4000));
+    }
+    {
+        // Live: the repository folder is deleted while watched.
+        ASSERT_TRUE(WriteTestFile(repos / "dev" / "a.jpg", "a"));
+        ASSERT_TRUE(WriteTestFile(repos / "dev" / "b.jpg", "b"));
+        FakeLibrary library(images);
+        CHRepositoryWatcher watcher(library.Sink());
+        ASSERT_TRUE(watcher.Start(repos));
+        ASSERT_TRUE(watcher.WaitIdle(3000));
+        ASSERT_EQ(library.Count(), 2u);
+        fs::remove_all(repos);
+        ASSERT_TRUE(WaitFor([&] { return library.Count() == 0; }, 4000));
+    }
+}
+
 TEST(RepositoryWatcher, LiveDeletionsAndRemovedFoldersLeaveTheLibraryQuickly) {
     TempDir dir;
     TempDir outside;
