@@ -221,6 +221,25 @@ TEST(SkinDraw, ColourKeyedPiecesScaleWithoutAKeyFringe) {
     EXPECT_EQ(small.At(1, 0), 0xFF00FF00u);
 }
 
+TEST(SkinDraw, NearestScalingKeepsHardEdges) {
+    CHBitmap modules;
+    ASSERT_TRUE(modules.Create(2, 1, 24));
+    modules.Row(0)[0] = 0xFF000000;
+    modules.Row(0)[1] = 0xFFFFFFFF;
+    Canvas canvas(21, 3);
+    DrawBitmap(modules, canvas.cr(), {0, 0, 21, 3}, {0, 0, 2, 1}, kNoColorKey,
+               SkinScaling::Nearest);
+    for (int x = 0; x < 21; ++x) {
+        uint32_t p = canvas.At(x, 1);
+        EXPECT_TRUE(p == 0xFF000000u || p == 0xFFFFFFFFu) << x;
+    }
+    // The default smooth scaling blends across the edge.
+    Canvas smooth(21, 3);
+    DrawBitmap(modules, smooth.cr(), {0, 0, 21, 3}, {0, 0, 2, 1});
+    EXPECT_NE(smooth.At(10, 1), 0xFF000000u);
+    EXPECT_NE(smooth.At(10, 1), 0xFFFFFFFFu);
+}
+
 TEST(SkinDraw, DoubleScaleTargetsUseTheDoubleResolutionTwin) {
     auto png = [](const CHBitmap& b) {
         std::string out;

@@ -5,6 +5,7 @@
 #include "media/CHBitmap.h"
 #include "media/CHPngEncoder.h"
 #include "tests/support/TestBitmaps.h"
+#include "tests/support/TestDirs.h"
 #include "ui/framework/UIResource.h"
 #include "ui/framework/UISkinPackage.h"
 
@@ -123,6 +124,18 @@ TEST(SkinResource, ABadPackageLoadsNothing) {
                          R"({"cfg":{"S":{"bi":1000,"ft":1007}},"res":{"images":[{"id":1000}]}})"));
     EXPECT_TRUE(IsZero(resource.GetImageStyle("S", nullptr)));
     EXPECT_EQ(resource.GetFont(1007), nullptr);
+}
+
+TEST(SkinResource, LoadsAPackageFile) {
+    TempDir dir;
+    ASSERT_TRUE(WriteTestFile(dir / "skin.uir", BuildSkinPackage(R"({"cfg":{"A":3}})", {})));
+    ASSERT_TRUE(WriteTestFile(dir / "bad.uir", "not a package"));
+    UIResource resource;
+    EXPECT_TRUE(resource.LoadFromFile(dir / "skin.uir"));
+    EXPECT_EQ(resource.GetInt("A", nullptr), 3);
+    EXPECT_FALSE(resource.LoadFromFile(dir / "bad.uir"));
+    EXPECT_FALSE(resource.LoadFromFile(dir.Path())); // a folder
+    EXPECT_EQ(resource.GetInt("A", nullptr), 0);
 }
 
 TEST(SkinResource, KeepsOnlyBlobsASectionNamesWithLenientIds) {
