@@ -183,10 +183,15 @@ public:
     int SetElementTimer(int periodMs);
     void KillElementTimer(int timerId);
     size_t TimerCount(); // timers of the whole window
+    // The tooltip of the element under the pointer appears after this delay.
+    static constexpr int kTooltipDelayMs = 600;
+    bool IsTooltipShown();
 
     // --- Windows ---
     // Makes this element a root with its own native window of options' size.
     bool CreateWindowed(const NativeWindowOptions& options);
+    // Invalidates every window (after the skin was re-coloured).
+    static void RepaintAllWindows();
     // The native window of the element's root, or null.
     INativeWindow* HostWindow();
     // Feeds a native event as the window would (tests and synthetic input).
@@ -224,6 +229,8 @@ private:
     void LeaveChain();
     void ForgetSubtree(UIObject* element);
     void UpdateCursor(int x, int y);
+    void UpdateTooltip(UIObject* leaf);
+    void ShowTooltip();
     void FireTimer(int timerId);
     void EndDispatch();
 
