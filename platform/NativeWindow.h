@@ -156,6 +156,9 @@ public:
     // then ends as well).
     virtual bool RunNestedUntil(const std::function<bool()>& done) = 0;
     virtual CHUiDispatcher& Dispatcher() = 0;
+    // The desktop clipboard as UTF-8 text.
+    virtual void SetClipboardText(const std::string& text) = 0;
+    virtual bool GetClipboardText(std::string& text) = 0;
 };
 
 // The platform the framework creates its windows with; null until the program installs one

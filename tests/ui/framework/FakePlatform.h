@@ -91,6 +91,12 @@ public:
         return quit;
     }
     CHUiDispatcher& Dispatcher() override { return dispatcher; }
+    void SetClipboardText(const std::string& text) override { clipboard = text; }
+    bool GetClipboardText(std::string& text) override {
+        text = clipboard;
+        return true;
+    }
+    std::string clipboard;
 
     // Fires one platform timer as the loop would (a copy: the tick may stop itself).
     void Fire(uint64_t id) {
