@@ -88,6 +88,7 @@ void RepaintFigures(IResource& skin) {
     UIFrameWindow window;
     window.Create(kWidth, kHeight, true);
     BuildWindow(window, skin);
+    window.Show(true);
     const CHRect all{0, 0, kWidth, kHeight};
     window.RenderBuffer(all); // first use decodes the pictures
     double repaint = MedianMicros(200, [&] { window.RenderBuffer(all); });
@@ -165,7 +166,7 @@ int IdleFigures(IResource& skin) {
         UIFrameWindow window;
         window.Create(kWidth, kHeight, true);
         BuildWindow(window, skin);
-        window.Native()->Show();
+        window.Show(true);
         // Let it map and paint.
         bool settled = false;
         uint64_t settle = platform->StartTimer(1000, [&] { settled = true; });

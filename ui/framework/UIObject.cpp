@@ -462,6 +462,7 @@ bool UIObject::CreateWindowed(const NativeWindowOptions& options) {
     Host();
     WindowedRoots().push_back(this);
     MoveTo({0, 0, options.width, options.height});
+    m_visible = false; // a new window waits for Show(true)
     return true;
 }
 
@@ -662,6 +663,15 @@ void UIObject::OnKeyDown(const NativeEvent& event) {
 void UIObject::OnChar(const NativeEvent& event) {
     UIObject* target = Host().focused ? Host().focused : this;
     Bubble(target, [&event](UIObject* e) { return e->OnElementChar(event.character); });
+}
+
+void UIObject::OnShowChange(bool shown) {
+    // Shown from outside (presented, restored by the window manager): paint from now on.
+    if (shown && !m_visible && !m_parent) {
+        m_visible = true;
+        Invalidate();
+        OnShown(true);
+    }
 }
 
 void UIObject::OnSize(int width, int height) {

@@ -188,7 +188,8 @@ public:
     bool IsTooltipShown();
 
     // --- Windows ---
-    // Makes this element a root with its own native window of options' size.
+    // Makes this element a root with its own native window of options' size, hidden until
+    // Show(true).
     bool CreateWindowed(const NativeWindowOptions& options);
     // Invalidates every window (after the skin was re-coloured).
     static void RepaintAllWindows();
@@ -208,6 +209,7 @@ protected:
     void OnKeyDown(const NativeEvent& event) override;
     void OnChar(const NativeEvent& event) override;
     void OnSize(int width, int height) override;
+    void OnShowChange(bool shown) override;
     NativePixels OnPaint(const NativeRect& dirty) override;
     // Windowed roots: the point in a band where the window can be dragged or resized.
     // Answer true after starting the drag to swallow the press.

@@ -183,6 +183,5 @@ template <class T = UIObject> std::unique_ptr<T> MakeWindowRoot(int width = 400,
     options.height = height;
     root->CreateWindowed(options);
     root->Show(true);
-    static_cast<FakeWindow*>(root->Native())->visible = true;
     return root;
 }

@@ -132,7 +132,7 @@ protected:
         m_button->SetText("打开文件夹");
         m_button->SetId(kButtonId);
         m_window.Native()->Move(kLeft, kTop);
-        m_window.Native()->Show();
+        m_window.Show(true);
         ASSERT_TRUE(Pump([&] {
             return m_window.paints > 0 && WindowAt() == NativeRect{kLeft, kTop, kWidth, kHeight};
         })) << "the window was not shown and painted";

@@ -134,7 +134,9 @@ TEST_F(FrameTest, SystemButtonsActOnceAndMaximizeSwapsWithRestore) {
     ASSERT_TRUE(frame->Create(300, 200, false));
     frame->ApplySkin(&skin, "Frame");
     auto* window = static_cast<FakeWindow*>(frame->Native());
-    window->visible = true;
+    EXPECT_FALSE(window->visible); // created hidden
+    frame->Show(true);
+    EXPECT_TRUE(window->visible);
     Click(*frame, 280, 10);
     EXPECT_EQ(frame->commands, (std::vector<int>{kSysCommandClose}));
     EXPECT_FALSE(window->visible);
