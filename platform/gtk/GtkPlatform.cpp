@@ -121,6 +121,21 @@ public:
 
     CHUiDispatcher& Dispatcher() override { return m_dispatcher; }
 
+    void SetClipboardText(const std::string& text) override {
+        GtkClipboard* clipboard = gtk_clipboard_get(GDK_SELECTION_CLIPBOARD);
+        gtk_clipboard_set_text(clipboard, text.data(), static_cast<gint>(text.size()));
+        gtk_clipboard_store(clipboard);
+    }
+
+    bool GetClipboardText(std::string& text) override {
+        gchar* content = gtk_clipboard_wait_for_text(gtk_clipboard_get(GDK_SELECTION_CLIPBOARD));
+        if (!content)
+            return false;
+        text = content;
+        g_free(content);
+        return true;
+    }
+
 private:
     CHUiDispatcher m_dispatcher;
     std::unordered_map<uint64_t, guint> m_timers;

@@ -34,9 +34,13 @@ CHRect UIEditBox::TextRect() const {
     return RectInset(Rect(), m_margin[0], m_margin[1], m_margin[2], m_margin[3]);
 }
 
-void UIEditBox::Draw(cairo_t* cr, const CHRect& rect, const CHRect&) {
+void UIEditBox::DrawField(cairo_t* cr, const CHRect& rect) {
     DrawImageStyle(cr, rect, m_bkgnd);
     DrawImageStyle(cr, rect, IsEnabled() ? m_normal : m_grayed);
+}
+
+void UIEditBox::Draw(cairo_t* cr, const CHRect& rect, const CHRect&) {
+    DrawField(cr, rect);
     DrawSkinText(cr, m_text, TextRect(), m_textStyle.font, m_textStyle.color,
                  kTextVCenter | kTextSingleLine | (m_textStyle.align & (kTextCenter | kTextRight)));
 }

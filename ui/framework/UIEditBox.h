@@ -20,6 +20,9 @@ public:
     NativeCursor CursorAt(int, int) override { return NativeCursor::Text; }
 
 protected:
+    // The field's background in its enabled or disabled look.
+    void DrawField(cairo_t* cr, const CHRect& rect);
+
     std::string m_text;
     SkinImageStyle m_normal{};
     SkinImageStyle m_grayed{};

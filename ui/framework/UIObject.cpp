@@ -1,5 +1,6 @@
 #include "ui/framework/UIObject.h"
 
+#include "ui/framework/CHTooltip.h"
 #include "ui/framework/UIGeometry.h"
 
 #include <cairo.h>
@@ -13,6 +14,12 @@ struct UIObject::HostState {
     std::map<int, uint64_t> nativeTimers; // element timer id -> platform timer
     cairo_surface_t* buffer = nullptr;
     int dispatchDepth = 0;
+    // Tooltip: the element it is for, the pending delay timer, the pointer on the screen.
+    std::unique_ptr<CHTooltip> tooltip;
+    UIObject* tipElement = nullptr;
+    uint64_t tipTimer = 0;
+    int pointerRootX = 0;
+    int pointerRootY = 0;
     std::vector<std::unique_ptr<UIObject>> graveyard; // destroyed once the event is handled
     NativeCursor cursor = NativeCursor::Default;
 
@@ -29,6 +36,17 @@ struct UIObject::HostState {
     void StopAllTimers() {
         while (!timers.empty())
             StopTimer(timers.begin()->first);
+        CancelTip();
+    }
+
+    void CancelTip() {
+        if (tipTimer)
+            if (INativePlatform* platform = NativePlatform())
+                platform->StopTimer(tipTimer);
+        tipTimer = 0;
+        tipElement = nullptr;
+        if (tooltip)
+            tooltip->Hide();
     }
 
     ~HostState() {
@@ -38,9 +56,24 @@ struct UIObject::HostState {
     }
 };
 
+namespace {
+// Every element that owns a native window, for repainting them all.
+std::vector<UIObject*>& WindowedRoots() {
+    static std::vector<UIObject*> roots;
+    return roots;
+}
+} // namespace
+
 UIObject::UIObject(int typeCode) : m_typeCode(typeCode) {}
 
+void UIObject::RepaintAllWindows() {
+    for (UIObject* root : WindowedRoots())
+        root->Invalidate();
+}
+
 UIObject::~UIObject() {
+    auto& roots = WindowedRoots();
+    roots.erase(std::remove(roots.begin(), roots.end(), this), roots.end());
     if (m_host) {
         // Nothing may fire into the tree while it is taken apart.
         m_host->StopAllTimers();
@@ -142,6 +175,8 @@ void UIObject::ForgetSubtree(UIObject* element) {
         host.focused = nullptr;
     if (element->IsAncestorOf(host.capture))
         host.capture = nullptr;
+    if (element->IsAncestorOf(host.tipElement))
+        host.CancelTip();
     // The detached subtree keeps no hover state: a later re-attach starts clean.
     std::vector<UIObject*> pending{element};
     while (!pending.empty()) {
@@ -173,8 +208,12 @@ void UIObject::Show(bool visible) {
             LeaveChain();
         if (m_parent && m_parent->m_hoverChild == this)
             m_parent->m_hoverChild = nullptr;
-        if (HostState* host = FindHost(); host && IsAncestorOf(host->capture))
-            host->capture = nullptr;
+        if (HostState* host = FindHost()) {
+            if (IsAncestorOf(host->capture))
+                host->capture = nullptr;
+            if (IsAncestorOf(host->tipElement))
+                host->CancelTip();
+        }
     } else {
         m_visible = true;
         Invalidate();
@@ -421,7 +460,9 @@ bool UIObject::CreateWindowed(const NativeWindowOptions& options) {
     if (m_parent || !CreateNative(options))
         return false;
     Host();
+    WindowedRoots().push_back(this);
     MoveTo({0, 0, options.width, options.height});
+    m_visible = false; // a new window waits for Show(true)
     return true;
 }
 
@@ -487,8 +528,40 @@ void UIObject::LeaveChain() {
     }
 }
 
+void UIObject::UpdateTooltip(UIObject* leaf) {
+    HostState& host = Host();
+    if (leaf == host.tipElement)
+        return;
+    host.CancelTip();
+    INativePlatform* platform = NativePlatform();
+    if (!platform || !HasNative() || leaf->TooltipText().empty())
+        return;
+    host.tipElement = leaf;
+    host.tipTimer = platform->StartTimer(kTooltipDelayMs, [this] { ShowTooltip(); });
+}
+
+void UIObject::ShowTooltip() {
+    HostState& host = Host();
+    if (host.tipTimer)
+        NativePlatform()->StopTimer(host.tipTimer);
+    host.tipTimer = 0;
+    if (!host.tipElement)
+        return;
+    if (!host.tooltip)
+        host.tooltip = std::make_unique<CHTooltip>();
+    host.tooltip->ShowAt(host.pointerRootX + 12, host.pointerRootY + 20,
+                         host.tipElement->TooltipText());
+}
+
+bool UIObject::IsTooltipShown() {
+    HostState* host = FindHost();
+    return host && host->tooltip && host->tooltip->IsShown();
+}
+
 void UIObject::UpdateCursor(int x, int y) {
-    NativeCursor cursor = HoverLeaf()->CursorAt(x, y);
+    UIObject* leaf = HoverLeaf();
+    UpdateTooltip(leaf);
+    NativeCursor cursor = leaf->CursorAt(x, y);
     HostState& host = Host();
     if (cursor != host.cursor && HasNative()) {
         host.cursor = cursor;
@@ -501,6 +574,8 @@ void UIObject::OnMouseMove(const NativeEvent& event) {
         capture->OnElementMouseMove(event.x, event.y);
         return;
     }
+    Host().pointerRootX = event.rootX;
+    Host().pointerRootY = event.rootY;
     HoverWalk(event.x, event.y);
     UpdateCursor(event.x, event.y);
 }
@@ -519,6 +594,7 @@ template <class Call> void Bubble(UIObject* target, Call call) {
 
 void UIObject::OnButtonDown(const NativeEvent& event) {
     HostState& host = Host();
+    host.CancelTip();
     if (!host.capture)
         HoverWalk(event.x, event.y);
     if (event.button == MouseButton::Left && !host.capture && OnFramePress(event))
@@ -573,18 +649,29 @@ void UIObject::OnWheel(const NativeEvent& event) {
 }
 
 void UIObject::OnMouseLeaveWindow() {
+    Host().CancelTip();
     if (!Host().capture)
         LeaveChain();
 }
 
 void UIObject::OnKeyDown(const NativeEvent& event) {
     UIObject* target = Host().focused ? Host().focused : this;
-    Bubble(target, [&event](UIObject* e) { return e->OnElementKeyDown(event.key, event.modifiers); });
+    Bubble(target,
+           [&event](UIObject* e) { return e->OnElementKeyDown(event.key, event.modifiers); });
 }
 
 void UIObject::OnChar(const NativeEvent& event) {
     UIObject* target = Host().focused ? Host().focused : this;
     Bubble(target, [&event](UIObject* e) { return e->OnElementChar(event.character); });
+}
+
+void UIObject::OnShowChange(bool shown) {
+    // Shown from outside (presented, restored by the window manager): paint from now on.
+    if (shown && !m_visible && !m_parent) {
+        m_visible = true;
+        Invalidate();
+        OnShown(true);
+    }
 }
 
 void UIObject::OnSize(int width, int height) {

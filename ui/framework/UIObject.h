@@ -183,10 +183,16 @@ public:
     int SetElementTimer(int periodMs);
     void KillElementTimer(int timerId);
     size_t TimerCount(); // timers of the whole window
+    // The tooltip of the element under the pointer appears after this delay.
+    static constexpr int kTooltipDelayMs = 600;
+    bool IsTooltipShown();
 
     // --- Windows ---
-    // Makes this element a root with its own native window of options' size.
+    // Makes this element a root with its own native window of options' size, hidden until
+    // Show(true).
     bool CreateWindowed(const NativeWindowOptions& options);
+    // Invalidates every window (after the skin was re-coloured).
+    static void RepaintAllWindows();
     // The native window of the element's root, or null.
     INativeWindow* HostWindow();
     // Feeds a native event as the window would (tests and synthetic input).
@@ -203,6 +209,7 @@ protected:
     void OnKeyDown(const NativeEvent& event) override;
     void OnChar(const NativeEvent& event) override;
     void OnSize(int width, int height) override;
+    void OnShowChange(bool shown) override;
     NativePixels OnPaint(const NativeRect& dirty) override;
     // Windowed roots: the point in a band where the window can be dragged or resized.
     // Answer true after starting the drag to swallow the press.
@@ -224,6 +231,8 @@ private:
     void LeaveChain();
     void ForgetSubtree(UIObject* element);
     void UpdateCursor(int x, int y);
+    void UpdateTooltip(UIObject* leaf);
+    void ShowTooltip();
     void FireTimer(int timerId);
     void EndDispatch();
 

@@ -176,7 +176,8 @@ TEST_F(UIObjectTest, FocusMovesToThePressedElementAndKeysFollowIt) {
     EXPECT_EQ(root->FocusedElement(), a);
     log.clear();
     Click(*root, 110, 10);
-    EXPECT_EQ(log, (std::vector<std::string>{"leave a", "enter b", "lost a", "gained b", "down b"}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"leave a", "enter b", "lost a", "gained b", "down b"}));
     EXPECT_GE(static_cast<FakeWindow*>(root->Native())->focusGrabs, 2);
 }
 
@@ -269,6 +270,48 @@ TEST_F(UIObjectTest, NotificationsClimbToTheFirstHandler) {
     ASSERT_EQ(root->log.size(), 1u);
     EXPECT_EQ(root->log[0].source, leaf);
     EXPECT_EQ(root->log[0].id, 42);
+}
+
+} // namespace
+
+namespace {
+
+class TooltipTest : public UIObjectTest {};
+
+TEST_F(TooltipTest, ATooltipAppearsAfterTheDelayAndGoesWithItsElement) {
+    auto root = MakeWindowRoot(200, 200);
+    Probe* a = AddProbe(root.get(), "a", {10, 10, 50, 50});
+    a->SetTooltip("打开文件夹");
+    AddProbe(root.get(), "b", {100, 10, 50, 50});
+    MoveMouse(*root, 20, 20);
+    ASSERT_EQ(platform.timers.size(), 1u);
+    EXPECT_EQ(platform.timers.begin()->second.period, UIObject::kTooltipDelayMs);
+    platform.Fire(platform.timers.begin()->first);
+    EXPECT_TRUE(root->IsTooltipShown());
+    EXPECT_TRUE(platform.timers.empty()); // the delay fires once
+    MoveMouse(*root, 21, 21);             // moving within the element keeps it
+    EXPECT_TRUE(root->IsTooltipShown());
+    MoveMouse(*root, 110, 20); // an element without a tip
+    EXPECT_FALSE(root->IsTooltipShown());
+    EXPECT_TRUE(platform.timers.empty());
+
+    // Pending when the element goes away: the delay is cancelled.
+    MoveMouse(*root, 20, 20);
+    ASSERT_EQ(platform.timers.size(), 1u);
+    root->DestroyChild(a);
+    EXPECT_TRUE(platform.timers.empty());
+    EXPECT_FALSE(root->IsTooltipShown());
+}
+
+TEST_F(TooltipTest, PressingHidesTheTooltip) {
+    auto root = MakeWindowRoot(200, 200);
+    Probe* a = AddProbe(root.get(), "a", {10, 10, 50, 50});
+    a->SetTooltip("tip");
+    MoveMouse(*root, 20, 20);
+    platform.Fire(platform.timers.begin()->first);
+    ASSERT_TRUE(root->IsTooltipShown());
+    Press(*root, 20, 20);
+    EXPECT_FALSE(root->IsTooltipShown());
 }
 
 } // namespace
