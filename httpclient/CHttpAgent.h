@@ -122,8 +122,11 @@ private:
     // error or cancel.
     bool WaitFor(short events);
     // The next body block: pending head bytes first, then at most `limit` bytes from the
-    // socket. length 0 when the peer closed or a wait failed.
-    Block NextBlock(size_t limit);
+    // socket, read readSize bytes at a time (0: the block size). length 0 when the peer closed
+    // or a wait failed.
+    Block NextBlock(size_t limit, size_t readSize = 0);
+    // Bytes asked of the socket per read when no callback needs blocks of the block size.
+    size_t BatchSize() const;
     BodyKind Framing() const;
     bool ReceiveChunked(std::string& out);
     bool ReceiveBlocks(const ProgressCallback& callback, void* user,
