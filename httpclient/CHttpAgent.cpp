@@ -227,6 +227,46 @@ bool CHttpAgent::WaitFor(short events) {
     }
 }
 
+bool CHttpAgent::ResolveHost(in_addr& out) {
+    unsigned char first = static_cast<unsigned char>(m_host[0]);
+    bool isName = (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z');
+    if (!isName) {
+        return ::inet_pton(AF_INET, m_host.c_str(), &out) == 1;
+    }
+    auto lookup = std::make_shared<Lookup>();
+    try {
+        std::thread([lookup, host = m_host] {
+            addrinfo hints{};
+            hints.ai_family = AF_INET;
+            hints.ai_socktype = SOCK_STREAM;
+            addrinfo* list = nullptr;
+            int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
+            std::lock_guard<std::mutex> guard(lookup->lock);
+            if (rc == 0 && list != nullptr && list->ai_family == AF_INET) {
+                lookup->address = reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr;
+                lookup->found = true;
+            }
+            if (list != nullptr) {
+                ::freeaddrinfo(list);
+            }
+            lookup->finished = true;
+            lookup->done.notify_all();
+        }).detach();
+    } catch (...) {
+        return false;
+    }
+    Clock::time_point deadline = Clock::now() + std::chrono::seconds(m_timeoutSeconds);
+    std::unique_lock<std::mutex> guard(lookup->lock);
+    while (!lookup->finished && !m_cancelled.load() && Clock::now() < deadline) {
+        lookup->done.wait_for(guard, std::chrono::milliseconds(50));
+    }
+    if (!lookup->found || m_cancelled.load()) {
+        return false;
+    }
+    out = lookup->address;
+    return true;
+}
+
 bool CHttpAgent::Connect() {
     Close();
     if (m_cancelled.load() || !IsValidHost(m_host, m_port)) {
@@ -235,41 +275,7 @@ bool CHttpAgent::Connect() {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(static_cast<uint16_t>(m_port));
-    unsigned char first = static_cast<unsigned char>(m_host[0]);
-    bool isName = (first >= 'a' && first <= 'z') || (first >= 'A' && first <= 'Z');
-    if (isName) {
-        auto lookup = std::make_shared<Lookup>();
-        try {
-            std::thread([lookup, host = m_host] {
-                addrinfo hints{};
-                hints.ai_family = AF_INET;
-                hints.ai_socktype = SOCK_STREAM;
-                addrinfo* list = nullptr;
-                int rc = ::getaddrinfo(host.c_str(), nullptr, &hints, &list);
-                std::lock_guard<std::mutex> guard(lookup->lock);
-                if (rc == 0 && list != nullptr && list->ai_family == AF_INET) {
-                    lookup->address = reinterpret_cast<sockaddr_in*>(list->ai_addr)->sin_addr;
-                    lookup->found = true;
-                }
-                if (list != nullptr) {
-                    ::freeaddrinfo(list);
-                }
-                lookup->finished = true;
-                lookup->done.notify_all();
-            }).detach();
-        } catch (...) {
-            return false;
-        }
-        Clock::time_point deadline = Clock::now() + std::chrono::seconds(m_timeoutSeconds);
-        std::unique_lock<std::mutex> guard(lookup->lock);
-        while (!lookup->finished && !m_cancelled.load() && Clock::now() < deadline) {
-            lookup->done.wait_for(guard, std::chrono::milliseconds(50));
-        }
-        if (!lookup->found || m_cancelled.load()) {
-            return false;
-        }
-        address.sin_addr = lookup->address;
-    } else if (::inet_pton(AF_INET, m_host.c_str(), &address.sin_addr) != 1) {
+    if (!ResolveHost(address.sin_addr)) {
         return false;
     }
 

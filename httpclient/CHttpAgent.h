@@ -13,6 +13,8 @@
 
 #include "httpclient/ResponseHead.h"
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -115,6 +117,9 @@ private:
 
     void Reset();
     bool Connect();
+    // A name (starting with a letter) looked up with the time-out and cancel applied, else a
+    // dotted IPv4 address.
+    bool ResolveHost(in_addr& out);
     bool SendAll(const char* data, size_t length);
     // > 0 bytes received, 0 closed by the peer, -1 time-out, error or cancel.
     long ReceiveSome(char* buffer, size_t capacity);
