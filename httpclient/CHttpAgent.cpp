@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <thread>
 #include <vector>
 
@@ -476,29 +477,36 @@ bool CHttpAgent::ReceiveBody(std::string& out) {
     if (!m_headReceived) {
         return false;
     }
-    switch (Framing()) {
-    case BodyKind::Length: {
-        int64_t total = GetContentLength();
-        if (static_cast<uint64_t>(total) > m_bodyLimit) {
-            return false;
+    try {
+        switch (Framing()) {
+        case BodyKind::Length:
+            return ReceiveCounted(out);
+        case BodyKind::Chunked:
+            return ReceiveChunked(out);
+        case BodyKind::None:
+            break;
         }
-        size_t want = static_cast<size_t>(total);
-        out.reserve(want);
-        while (out.size() < want) {
-            Block block = NextBlock(want - out.size(), BatchSize());
-            if (block.length == 0) {
-                return false;
-            }
-            out.append(block.data, block.length);
-        }
-        return !out.empty();
-    }
-    case BodyKind::Chunked:
-        return ReceiveChunked(out);
-    case BodyKind::None:
-        break;
+    } catch (const std::bad_alloc&) {
+        out.clear(); // a body within the limit that memory cannot hold: a failure, not a throw
     }
     return false;
+}
+
+bool CHttpAgent::ReceiveCounted(std::string& out) {
+    int64_t total = GetContentLength();
+    if (static_cast<uint64_t>(total) > m_bodyLimit) {
+        return false;
+    }
+    size_t want = static_cast<size_t>(total);
+    out.reserve(want);
+    while (out.size() < want) {
+        Block block = NextBlock(want - out.size(), BatchSize());
+        if (block.length == 0) {
+            return false;
+        }
+        out.append(block.data, block.length);
+    }
+    return !out.empty();
 }
 
 bool CHttpAgent::ReceiveChunked(std::string& out) {

@@ -133,6 +133,7 @@ private:
     // Bytes asked of the socket per read when no callback needs blocks of the block size.
     size_t BatchSize() const;
     BodyKind Framing() const;
+    bool ReceiveCounted(std::string& out);
     bool ReceiveChunked(std::string& out);
     bool ReceiveBlocks(const ProgressCallback& callback, void* user,
                        const std::function<bool(const char*, size_t)>& sink);
