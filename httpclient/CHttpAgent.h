@@ -30,8 +30,9 @@ namespace fs = std::filesystem;
 class CHttpAgent {
 public:
     // Called by DownloadToFile and ReceiveBodyBlocks: first with percent 0 and no block before
-    // any body byte, then once per block received (percent = received * 100 / total), and once
-    // more with percent -1 when the body ended short. Returns non-zero to go on, 0 to abort.
+    // any body byte, then once per block received (at most the block size; percent =
+    // received * 100 / total), and once more with percent -1 when the body ended short or a
+    // write failed. Returns non-zero to go on, 0 to abort.
     using ProgressCallback =
         std::function<int(int percent, int bytesPerSecond, const char* block, int blockLength,
                           int64_t received, int64_t total, void* user)>;
