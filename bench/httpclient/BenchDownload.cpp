@@ -22,8 +22,7 @@ int main(int argc, char** argv) {
 
     auto start = std::chrono::steady_clock::now();
     CHttpAgent agent;
-    if (!agent.SetBlockSize(block) ||
-        !agent.Open("127.0.0.1", port, "GET", argv[3], "HTTP/1.1") ||
+    if (!agent.SetBlockSize(block) || !agent.Open("127.0.0.1", port, "GET", argv[3], "HTTP/1.1") ||
         !agent.SetHeader("Host", "127.0.0.1") || !agent.SetHeader("Accept", "*/*") ||
         !agent.SendHead() || !agent.ReceiveHead()) {
         std::fprintf(stderr, "request failed\n");
