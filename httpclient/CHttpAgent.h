@@ -13,6 +13,8 @@
 
 #include "httpclient/ResponseHead.h"
 
+#include <netinet/in.h>
+
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -28,8 +30,9 @@ namespace fs = std::filesystem;
 class CHttpAgent {
 public:
     // Called by DownloadToFile and ReceiveBodyBlocks: first with percent 0 and no block before
-    // any body byte, then once per block received (percent = received * 100 / total), and once
-    // more with percent -1 when the body ended short. Returns non-zero to go on, 0 to abort.
+    // any body byte, then once per block received (at most the block size; percent =
+    // received * 100 / total), and once more with percent -1 when the body ended short or a
+    // write failed. Returns non-zero to go on, 0 to abort.
     using ProgressCallback =
         std::function<int(int percent, int bytesPerSecond, const char* block, int blockLength,
                           int64_t received, int64_t total, void* user)>;
@@ -115,6 +118,9 @@ private:
 
     void Reset();
     bool Connect();
+    // A name (starting with a letter) looked up with the time-out and cancel applied, else a
+    // dotted IPv4 address.
+    bool ResolveHost(in_addr& out);
     bool SendAll(const char* data, size_t length);
     // > 0 bytes received, 0 closed by the peer, -1 time-out, error or cancel.
     long ReceiveSome(char* buffer, size_t capacity);
@@ -122,9 +128,13 @@ private:
     // error or cancel.
     bool WaitFor(short events);
     // The next body block: pending head bytes first, then at most `limit` bytes from the
-    // socket. length 0 when the peer closed or a wait failed.
-    Block NextBlock(size_t limit);
+    // socket, read readSize bytes at a time (0: the block size). length 0 when the peer closed
+    // or a wait failed.
+    Block NextBlock(size_t limit, size_t readSize = 0);
+    // Bytes asked of the socket per read when no callback needs blocks of the block size.
+    size_t BatchSize() const;
     BodyKind Framing() const;
+    bool ReceiveCounted(std::string& out);
     bool ReceiveChunked(std::string& out);
     bool ReceiveBlocks(const ProgressCallback& callback, void* user,
                        const std::function<bool(const char*, size_t)>& sink);

@@ -1,5 +1,7 @@
 #include "httpclient/UpdateServer.h"
 
+#include <strings.h>
+
 #include <cstdlib>
 
 #ifndef VELLUMO_BUILTIN_UPDATE_SERVER
@@ -25,7 +27,7 @@ std::string UpdateServer::HostHeader() const {
 
 UpdateServer ParseUpdateServer(const std::string& setting) {
     UpdateServer off;
-    if (setting.empty() || setting == "off") {
+    if (setting.empty() || strcasecmp(setting.c_str(), "off") == 0) {
         return off;
     }
     UpdateServer server;

@@ -19,7 +19,7 @@ struct UpdateServer {
     std::string HostHeader() const;
 };
 
-// Parses "host", "host:port" or "off"/"" (off). A host must be a name or a dotted IPv4
+// Parses "host", "host:port" or "off" (any case) / "" (off). A host must be a name or a dotted IPv4
 // address without blanks or control characters, a port 1-65535; anything else is off.
 UpdateServer ParseUpdateServer(const std::string& setting);
 // $VELLUMO_UPDATE_SERVER when set (even to "off"), else the build setting.

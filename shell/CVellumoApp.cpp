@@ -150,6 +150,7 @@ int CVellumoApp::RunSettings(const AppOptions& options) {
     CoreOptions coreOptions;
     coreOptions.servicePort = CoreOptions::kNoService;
     coreOptions.startWatcher = false;
+    coreOptions.checkForUpdatesAtStart = false;
     CVellumoCore core(coreOptions);
     if (!core.Start()) {
         return 1;

@@ -55,7 +55,9 @@ bool CVellumoCore::Start() {
     m_hub.NotifyDeviceStats(kLocalDevice);
     ImportLeftovers();
     m_updateCheck.Attach(m_db.get(), m_options.programPath);
-    CheckForUpdates(true);
+    if (m_options.checkForUpdatesAtStart) {
+        CheckForUpdates(true);
+    }
     if (m_options.startWatcher) {
         StartWatcher();
     }

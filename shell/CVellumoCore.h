@@ -38,6 +38,9 @@ struct CoreOptions {
     bool forceCopyOnMove = false;
     // The program file next to which the updater is looked for; empty for the running one.
     fs::path programPath;
+    // Ask the update server at start (settings changed from a shell do not: the check would
+    // use up the stored usage report).
+    bool checkForUpdatesAtStart = true;
 };
 
 class CVellumoCore final : public IMainWnd {

@@ -35,6 +35,10 @@ TEST(HeadlessUpdate, AsksOnceAtStartAndPrintsOneLineAboutTheNewVersion) {
     EXPECT_EQ(vellumo.Stop(SIGTERM), 0);
     EXPECT_EQ(server.Connections(), 1);
 
+    // Changing a setting from a shell does not ask (it would use up the stored report).
+    EXPECT_EQ(vellumo.RunToEnd({"--set-password", "654321"}), 0) << vellumo.ErrorOutput();
+    EXPECT_EQ(server.Connections(), 1);
+
     // --version shows the version that was sent.
     EXPECT_EQ(vellumo.RunToEnd({"--version"}), 0);
     EXPECT_EQ(vellumo.Output(), "Vellumo 1.2\n");

@@ -503,10 +503,13 @@ TEST(HttpAgentBlocks, DownloadReportsProgressAndFailsOnShortBodiesFullDisksAndAb
     EXPECT_FALSE(agent.ReceiveBodyBlocks(nullptr, nullptr));
     std::string collected;
     int userValue = 0;
+    ASSERT_TRUE(agent.SetBlockSize(1000));
     ASSERT_TRUE(Ask(agent, server));
     EXPECT_TRUE(agent.ReceiveBodyBlocks(
-        [&](int, int, const char* block, int length, int64_t, int64_t, void* user) {
+        [&](int, int, const char* block, int length, int64_t received, int64_t, void* user) {
             collected.append(block == nullptr ? "" : std::string(block, length));
+            EXPECT_LE(length, 1000);
+            EXPECT_EQ(received, static_cast<int64_t>(collected.size()));
             EXPECT_EQ(user, &userValue);
             return 1;
         },

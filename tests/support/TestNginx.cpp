@@ -67,8 +67,9 @@ bool TestNginx::Start(const fs::path& root, const std::string& extraHttp) {
     }
     config += "    server {\n        listen 127.0.0.1:" + std::to_string(m_port) + ";\n";
     config += "        root " + root.string() + ";\n";
-    config += "        location /chunked/ { sub_filter_types *; sub_filter_once off;"
-              " sub_filter 'zzzz' 'zzzz'; }\n    }\n";
+    // An (empty) addition after the body makes nginx send it chunked.
+    config += "        location /chunked/ { addition_types *; add_after_body /empty.txt; }\n";
+    config += "        location = /empty.txt { return 200 ''; }\n    }\n";
     config += extraHttp + "\n}\n";
     if (!WriteTestFile(m_work / "nginx.conf", config)) {
         return false;
