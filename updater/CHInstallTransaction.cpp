@@ -47,15 +47,14 @@ std::string ParentOf(const std::string& relative) {
     return slash == std::string::npos ? std::string() : relative.substr(0, slash);
 }
 
-std::string LeafOf(const std::string& relative) {
-    size_t slash = relative.rfind('/');
-    return slash == std::string::npos ? relative : relative.substr(slash + 1);
+// A short name of our own, so that a long file name cannot make its temporary name too long.
+std::string TempLeaf(size_t index) {
+    return "." + std::to_string(index) + kTempSuffix;
 }
 
-std::string TempNameOf(const std::string& relative) {
+std::string Sibling(const std::string& relative, const std::string& leaf) {
     std::string parent = ParentOf(relative);
-    std::string temp = "." + LeafOf(relative) + kTempSuffix;
-    return parent.empty() ? temp : parent + "/" + temp;
+    return parent.empty() ? leaf : parent + "/" + leaf;
 }
 
 bool Exists(int rootFd, const std::string& relative) {
@@ -78,6 +77,40 @@ bool CopyContent(int fromFd, int toFd) {
             return ::fsync(toFd) == 0;
         }
         if (!WriteAll(toFd, buffer.get(), static_cast<size_t>(got))) {
+            return false;
+        }
+    }
+}
+
+// True when the file below both folders is the same file or has the same bytes.
+bool SameContent(int leftRoot, int rightRoot, const std::string& relative) {
+    UniqueFd left(::openat(leftRoot, relative.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd right(::openat(rightRoot, relative.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat ls {};
+    struct stat rs {};
+    if (!left.Valid() || !right.Valid() || ::fstat(left.Get(), &ls) != 0 ||
+        ::fstat(right.Get(), &rs) != 0 || ls.st_size != rs.st_size) {
+        return false;
+    }
+    if (ls.st_dev == rs.st_dev && ls.st_ino == rs.st_ino) {
+        return true;
+    }
+    std::unique_ptr<char[]> a(new char[kCopyBlock]);
+    std::unique_ptr<char[]> b(new char[kCopyBlock]);
+    for (;;) {
+        ssize_t got = ::read(left.Get(), a.get(), kCopyBlock);
+        if (got <= 0) {
+            return got == 0;
+        }
+        ssize_t other = 0;
+        while (other < got) {
+            ssize_t more = ::read(right.Get(), b.get() + other, static_cast<size_t>(got - other));
+            if (more <= 0) {
+                return false;
+            }
+            other += more;
+        }
+        if (std::memcmp(a.get(), b.get(), static_cast<size_t>(got)) != 0) {
             return false;
         }
     }
@@ -142,7 +175,11 @@ bool UndoLine(int rootFd, int filesFd, const JournalLine& line) {
             return true; // the change itself never happened
         }
         UniqueFd parent = OpenFolderBelow(rootFd, SplitComponents(ParentOf(path)), true);
-        return parent.Valid() && ::renameat(filesFd, path.c_str(), rootFd, path.c_str()) == 0;
+        if (parent.Valid() && ::renameat(filesFd, path.c_str(), rootFd, path.c_str()) == 0) {
+            return true;
+        }
+        // The file was never replaced (the rename over it is what failed): nothing to undo.
+        return line.operation == "replaced" && SameContent(rootFd, filesFd, path);
     }
     return false;
 }
@@ -346,8 +383,8 @@ bool CHInstallTransaction::CopyEntry(const UpgradePlan& plan, const UpgradePlan:
     if (!MakeParents(parts, parent)) {
         return false;
     }
-    std::string temp = "." + leaf + kTempSuffix;
-    if (!Journal("temp", TempNameOf(copy.destination)) || !Change() ||
+    std::string temp = TempLeaf(m_changes);
+    if (!Journal("temp", Sibling(copy.destination, temp)) || !Change() ||
         !WriteTemp(plan.packageRoot / copy.source, parent.Get(), temp, leaf)) {
         return false;
     }
