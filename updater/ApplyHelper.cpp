@@ -122,10 +122,12 @@ int RunApplyHelper(const std::vector<std::string>& args) {
     switch (transaction.Apply(plan)) {
     case CHInstallTransaction::Result::Committed:
         Say("committed " + plan.lastRun.string());
+        transaction.ClearBackup();
         return 0;
     case CHInstallTransaction::Result::RolledBack:
         std::cerr << "fernlift: " << transaction.Error() << "\n";
         Say("rolledback");
+        transaction.ClearBackup();
         return 1;
     case CHInstallTransaction::Result::RollbackFailed:
         break;

@@ -282,7 +282,9 @@ CHUpdateFlow::Outcome CHUpdateFlow::FinishApply(CHHelperProcess& helper, bool en
     bool rolledBack = false;
     fs::path lastRun;
     if (helper.Send("go")) {
-        while (helper.ReadLine(line)) {
+        // The result line comes before the helper clears its backup folder: Vellumo is
+        // started again without waiting for that.
+        while (!committed && !rolledBack && helper.ReadLine(line)) {
             unsigned long done = 0;
             unsigned long total = 0;
             if (std::sscanf(line.c_str(), "progress %lu %lu", &done, &total) == 2 && total > 0) {
@@ -295,19 +297,24 @@ CHUpdateFlow::Outcome CHUpdateFlow::FinishApply(CHHelperProcess& helper, bool en
             }
         }
     }
-    helper.CloseInput();
-    helper.Wait();
     if (!committed && !rolledBack) {
+        helper.CloseInput();
+        helper.Wait();
         RecoverAfterCrash(m_elevated);
     }
+    if (committed) {
+        StartAgain(lastRun, ended);
+    } else {
+        StartAgain({}, ended);
+    }
+    Status(texts::kCleaning);
+    helper.CloseInput();
+    helper.Wait();
     m_view.ApplyEnded();
     if (!committed) {
-        StartAgain({}, ended);
         Status(texts::kRolledBack);
         return Outcome::Failed;
     }
-    Status(texts::kCleaning);
-    StartAgain(lastRun, ended);
     Status(texts::kDone);
     return Outcome::Done;
 }

@@ -15,6 +15,7 @@
 #include "tests/support/WaitFor.h"
 #include "tests/updater/PackageMaker.h"
 #include "tests/updater/UpdateRig.h"
+#include "updater/CHUpdateFlow.h"
 #include "updater/UpdaterTexts.h"
 
 namespace {
@@ -311,6 +312,44 @@ TEST_F(Hostile, KilledApplyIsRolledBack) {
     EXPECT_TRUE(
         WaitFor([&] { return Listening(m_rig.Vellumo().Port()); }, std::chrono::seconds(30)));
     EXPECT_TRUE(UpdateRig::EndProcess(restarted));
+    EXPECT_EQ(m_rig.LeftoverTempFolders(), 0u);
+}
+
+// Records what a run shows.
+class RecordingView : public IUpdateView {
+public:
+    void ShowStatus(const std::string& text) override { statuses.push_back(text); }
+    void ShowProgress(int percent) override { progress.push_back(percent); }
+    std::vector<std::string> statuses;
+    std::vector<int> progress;
+};
+
+// When the rights for the apply are refused, nothing is ended and nothing changes.
+TEST_F(Hostile, RefusedElevationEndsNothing) {
+    ASSERT_TRUE(m_rig.MakePackage(
+        "v2.zip", {{"upgrade.cfg", R"({"files": {"vellumo": 1}})"}, {"vellumo", "replaced"}},
+        TestPrivateKey()));
+    m_rig.AnswerPackage("v2.zip");
+    std::string server = "127.0.0.1:" + std::to_string(m_rig.ServerPort());
+    ::setenv("VELLUMO_UPDATE_SERVER", server.c_str(), 1);
+    UpdateTarget target{m_rig.Program(), "1.2", m_rig.Vellumo().Pid()};
+    UpdateOptions options;
+    options.helper = FernliftBinaryPath();
+    options.alwaysElevate = true;
+    options.elevator = {"false"}; // as pkexec when the user dismisses the question
+    RecordingView view;
+    CHUpdateFlow flow(target, options, view);
+    EXPECT_EQ(flow.Run(), CHUpdateFlow::Outcome::Failed);
+    ::setenv("VELLUMO_UPDATE_SERVER", "off", 1);
+    ASSERT_FALSE(view.statuses.empty());
+    EXPECT_EQ(view.statuses.back(), texts::kNoElevation);
+    // Progress reached the view once per percent, in order.
+    for (size_t i = 1; i < view.progress.size(); ++i) {
+        EXPECT_LT(view.progress[i - 1], view.progress[i]);
+    }
+    EXPECT_EQ(view.progress.back(), 100);
+    EXPECT_EQ(TreeDigest(m_rig.Install()), m_before);
+    EXPECT_TRUE(m_rig.Vellumo().IsRunning());
     EXPECT_EQ(m_rig.LeftoverTempFolders(), 0u);
 }
 
