@@ -103,6 +103,16 @@ UpdateRig::~UpdateRig() {
 }
 
 bool UpdateRig::StartServer() {
+    // A port picked a moment ago may be taken by the time nginx binds it: try a few.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (StartServerOnce()) {
+            return true;
+        }
+    }
+    return false;
+}
+
+bool UpdateRig::StartServerOnce() {
     m_serverPort = FreeTcpPort();
     fs::path conf = m_dir / "nginx.conf";
     fs::create_directories(m_dir / "nginx");

@@ -62,6 +62,7 @@ public:
 
 private:
     bool StartServer();
+    bool StartServerOnce();
 
     TempDir m_dir{"updater-e2e"};
     fs::path m_install;
