@@ -16,6 +16,7 @@ namespace {
 
 constexpr char kJournalName[] = "journal";
 constexpr char kFilesFolder[] = "files";
+constexpr char kDiscardFolder[] = "discard";
 constexpr char kJournalHeader[] = "fernlift-journal 1\n";
 constexpr char kCommitMark[] = "commit";
 constexpr size_t kCopyBlock = 1 << 20;
@@ -47,15 +48,14 @@ std::string ParentOf(const std::string& relative) {
     return slash == std::string::npos ? std::string() : relative.substr(0, slash);
 }
 
-std::string LeafOf(const std::string& relative) {
-    size_t slash = relative.rfind('/');
-    return slash == std::string::npos ? relative : relative.substr(slash + 1);
+// A short name of our own, so that a long file name cannot make its temporary name too long.
+std::string TempLeaf(size_t index) {
+    return "." + std::to_string(index) + kTempSuffix;
 }
 
-std::string TempNameOf(const std::string& relative) {
+std::string Sibling(const std::string& relative, const std::string& leaf) {
     std::string parent = ParentOf(relative);
-    std::string temp = "." + LeafOf(relative) + kTempSuffix;
-    return parent.empty() ? temp : parent + "/" + temp;
+    return parent.empty() ? leaf : parent + "/" + leaf;
 }
 
 bool Exists(int rootFd, const std::string& relative) {
@@ -78,6 +78,44 @@ bool CopyContent(int fromFd, int toFd) {
             return ::fsync(toFd) == 0;
         }
         if (!WriteAll(toFd, buffer.get(), static_cast<size_t>(got))) {
+            return false;
+        }
+    }
+}
+
+// True when the file below both folders is the same file (or, unless sameFileOnly, has the same
+// bytes).
+bool SameContent(int leftRoot, int rightRoot, const std::string& relative, bool sameFileOnly) {
+    UniqueFd left(::openat(leftRoot, relative.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    UniqueFd right(::openat(rightRoot, relative.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat ls {};
+    struct stat rs {};
+    if (!left.Valid() || !right.Valid() || ::fstat(left.Get(), &ls) != 0 ||
+        ::fstat(right.Get(), &rs) != 0 || ls.st_size != rs.st_size) {
+        return false;
+    }
+    if (ls.st_dev == rs.st_dev && ls.st_ino == rs.st_ino) {
+        return true;
+    }
+    if (sameFileOnly) {
+        return false;
+    }
+    std::unique_ptr<char[]> a(new char[kCopyBlock]);
+    std::unique_ptr<char[]> b(new char[kCopyBlock]);
+    for (;;) {
+        ssize_t got = ::read(left.Get(), a.get(), kCopyBlock);
+        if (got <= 0) {
+            return got == 0;
+        }
+        ssize_t other = 0;
+        while (other < got) {
+            ssize_t more = ::read(right.Get(), b.get() + other, static_cast<size_t>(got - other));
+            if (more <= 0) {
+                return false;
+            }
+            other += more;
+        }
+        if (std::memcmp(a.get(), b.get(), static_cast<size_t>(got)) != 0) {
             return false;
         }
     }
@@ -116,8 +154,30 @@ bool ReadJournal(int backupFd, std::vector<JournalLine>& lines, bool& committed)
     return true;
 }
 
+// Moves files out of the installation into the backup folder instead of deleting them: freeing
+// a file's blocks can cost milliseconds (file systems mounted with online discard), a rename
+// does not, and the backup folder goes as a whole once the installation is whole again.
+class Discarder {
+public:
+    explicit Discarder(int backupFd) {
+        ::mkdirat(backupFd, kDiscardFolder, 0700);
+        m_fd.Reset(::openat(backupFd, kDiscardFolder, kFolderFlags));
+    }
+    bool Discard(int rootFd, const std::string& path) {
+        std::string name = std::to_string(::getpid()) + "-" + std::to_string(m_count++);
+        if (m_fd.Valid() && ::renameat(rootFd, path.c_str(), m_fd.Get(), name.c_str()) == 0) {
+            return true;
+        }
+        return errno == ENOENT || ::unlinkat(rootFd, path.c_str(), 0) == 0 || errno == ENOENT;
+    }
+
+private:
+    UniqueFd m_fd;
+    size_t m_count = 0;
+};
+
 // Undoes one journal line; true when the installation no longer holds its change.
-bool UndoLine(int rootFd, int filesFd, const JournalLine& line) {
+bool UndoLine(int rootFd, int filesFd, Discarder& discarder, const JournalLine& line) {
     const std::string& path = line.relative;
     // Never act on a path that is not a plain relative one (a temporary name carries our
     // reserved suffix, which the check refuses, so it is checked without it).
@@ -132,7 +192,7 @@ bool UndoLine(int rootFd, int filesFd, const JournalLine& line) {
         return false;
     }
     if (line.operation == "temp" || line.operation == "added") {
-        return ::unlinkat(rootFd, path.c_str(), 0) == 0 || errno == ENOENT;
+        return discarder.Discard(rootFd, path);
     }
     if (line.operation == "mkdir") {
         return ::unlinkat(rootFd, path.c_str(), AT_REMOVEDIR) == 0 || errno == ENOENT;
@@ -142,7 +202,16 @@ bool UndoLine(int rootFd, int filesFd, const JournalLine& line) {
             return true; // the change itself never happened
         }
         UniqueFd parent = OpenFolderBelow(rootFd, SplitComponents(ParentOf(path)), true);
-        return parent.Valid() && ::renameat(filesFd, path.c_str(), rootFd, path.c_str()) == 0;
+        // The new file moves out first (renaming over it would free its blocks); the kept
+        // copy stays until it is back in place, so a crash in between is undone next time.
+        if (line.operation == "replaced" && !SameContent(rootFd, filesFd, path, true)) {
+            discarder.Discard(rootFd, path);
+        }
+        if (parent.Valid() && ::renameat(filesFd, path.c_str(), rootFd, path.c_str()) == 0) {
+            return true;
+        }
+        // The file was never replaced (the rename over it is what failed): nothing to undo.
+        return line.operation == "replaced" && SameContent(rootFd, filesFd, path, false);
     }
     return false;
 }
@@ -151,7 +220,9 @@ bool UndoLine(int rootFd, int filesFd, const JournalLine& line) {
 
 CHInstallTransaction::CHInstallTransaction(fs::path installRoot) : m_root(std::move(installRoot)) {}
 
-CHInstallTransaction::~CHInstallTransaction() = default;
+CHInstallTransaction::~CHInstallTransaction() {
+    ClearBackup();
+}
 
 bool CHInstallTransaction::Fail(std::string error) {
     if (m_error.empty()) {
@@ -232,7 +303,11 @@ CHInstallTransaction::Result CHInstallTransaction::Apply(const UpgradePlan& plan
     }
     m_journalFd.Reset();
     m_backupFd.Reset();
-    return Recover(m_root) == Recovery::RolledBack ? Result::RolledBack : Result::RollbackFailed;
+    if (Restore(m_root, &m_error, false) != Recovery::RolledBack) {
+        return Result::RollbackFailed;
+    }
+    m_backupToClear = true;
+    return Result::RolledBack;
 }
 
 bool CHInstallTransaction::RemoveEntry(const std::string& relative) {
@@ -346,8 +421,8 @@ bool CHInstallTransaction::CopyEntry(const UpgradePlan& plan, const UpgradePlan:
     if (!MakeParents(parts, parent)) {
         return false;
     }
-    std::string temp = "." + leaf + kTempSuffix;
-    if (!Journal("temp", TempNameOf(copy.destination)) || !Change() ||
+    std::string temp = TempLeaf(m_changes);
+    if (!Journal("temp", Sibling(copy.destination, temp)) || !Change() ||
         !WriteTemp(plan.packageRoot / copy.source, parent.Get(), temp, leaf)) {
         return false;
     }
@@ -384,13 +459,24 @@ bool CHInstallTransaction::Commit() {
     }
     m_journalFd.Reset();
     m_backupFd.Reset();
-    // Committed: the old files are no longer needed.
-    Recover(m_root);
+    m_backupToClear = true; // the old files are no longer needed
     return true;
+}
+
+void CHInstallTransaction::ClearBackup() {
+    if (m_backupToClear) {
+        m_backupToClear = false;
+        Recover(m_root);
+    }
 }
 
 CHInstallTransaction::Recovery CHInstallTransaction::Recover(const fs::path& installRoot,
                                                              std::string* error) {
+    return Restore(installRoot, error, true);
+}
+
+CHInstallTransaction::Recovery CHInstallTransaction::Restore(const fs::path& installRoot,
+                                                             std::string* error, bool clear) {
     UniqueFd rootFd(::open(installRoot.c_str(), kFolderFlags));
     UniqueFd backupFd(rootFd.Valid() ? ::openat(rootFd.Get(), kBackupFolderName, kFolderFlags)
                                      : -1);
@@ -408,20 +494,32 @@ CHInstallTransaction::Recovery CHInstallTransaction::Recover(const fs::path& ins
     bool undone = true;
     if (!committed) {
         UniqueFd filesFd(::openat(backupFd.Get(), kFilesFolder, kFolderFlags));
+        Discarder discarder(backupFd.Get());
         for (auto line = lines.rbegin(); line != lines.rend(); ++line) {
-            if (!UndoLine(rootFd.Get(), filesFd.Get(), *line)) {
+            if (!UndoLine(rootFd.Get(), filesFd.Get(), discarder, *line)) {
                 undone = false;
                 if (error && error->empty()) {
                     *error = "cannot undo " + line->operation + " " + line->relative;
                 }
             }
         }
+        // Each folder once: a rollback of thousands of files stays fast.
+        std::vector<std::string> folders;
         for (const JournalLine& line : lines) {
-            SyncFolder(rootFd.Get(), ParentOf(line.relative));
+            folders.push_back(ParentOf(line.relative));
+        }
+        std::sort(folders.begin(), folders.end());
+        folders.erase(std::unique(folders.begin(), folders.end()), folders.end());
+        for (const std::string& folder : folders) {
+            SyncFolder(rootFd.Get(), folder);
         }
     }
     if (!undone) {
         return Recovery::Failed; // the journal stays for another attempt
+    }
+    if (!clear) {
+        // Undoing again is harmless, so the journal may stay until ClearBackup.
+        return committed ? Recovery::Cleaned : Recovery::RolledBack;
     }
     std::error_code ec;
     fs::remove_all(installRoot / kBackupFolderName, ec);

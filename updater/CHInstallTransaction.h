@@ -37,13 +37,18 @@ public:
     // Test seam: called before each change; returning false makes that change fail.
     void SetFaultHook(std::function<bool(size_t change)> hook) { m_faultHook = std::move(hook); }
 
+    // Once it returns the installation is committed or back as it was; the kept old files (or
+    // the discarded new ones) go with ClearBackup or the destructor, after the caller has had
+    // the chance to start the program again.
     Result Apply(const UpgradePlan& plan);
+    void ClearBackup();
     const std::string& Error() const { return m_error; }
 
     // Rolls back an unfinished transaction of an earlier run, or clears a finished one.
     static Recovery Recover(const fs::path& installRoot, std::string* error = nullptr);
 
 private:
+    static Recovery Restore(const fs::path& installRoot, std::string* error, bool clear);
     bool Begin();
     bool RemoveEntry(const std::string& relative);
     bool CopyEntry(const UpgradePlan& plan, const UpgradePlan::Copy& copy);
@@ -63,6 +68,7 @@ private:
     std::vector<std::string> m_touchedFolders; // relative folders to sync before the commit
     std::function<void(size_t, size_t)> m_progress;
     std::function<bool(size_t)> m_faultHook;
+    bool m_backupToClear = false;
     size_t m_changes = 0;
     size_t m_done = 0;
     size_t m_total = 0;

@@ -99,12 +99,10 @@ bool IsSharedSystemFolder(const fs::path& folder) {
 bool IsOwnedByPackageManager(const fs::path& file) {
     std::error_code ec;
     fs::path real = fs::canonical(file, ec);
-    for (const fs::path& name : {file, real}) {
-        if (!name.empty() && RunQuietly({"dpkg", "-S", name.string()}) == 0) {
-            return true;
-        }
+    if (RunQuietly({"dpkg", "-S", file.string()}) == 0) {
+        return true;
     }
-    return false;
+    return !ec && real != file && RunQuietly({"dpkg", "-S", real.string()}) == 0;
 }
 
 std::string RefuseInstallReason(const fs::path& program) {

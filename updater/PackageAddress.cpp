@@ -2,12 +2,8 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstdlib>
 
 namespace {
-
-// Until a real update server exists the built-in host is empty: off.
-constexpr char kBuiltInUpdateHost[] = "";
 
 bool ParsePort(std::string_view text, int& port) {
     if (text.empty() || text.size() > 5) {
@@ -80,21 +76,4 @@ bool ParseHttpAddress(std::string_view text, HttpAddress& out) {
     parsed.path = path.empty() ? "/" : (path.front() == '?' ? "/" : "") + std::string(path);
     out = parsed;
     return true;
-}
-
-bool ParseUpdateServer(const char* text, std::string_view builtIn, HttpAddress& out) {
-    std::string_view setting = text ? std::string_view(text) : builtIn;
-    if (setting.empty() || setting == "off") {
-        return false;
-    }
-    HttpAddress parsed;
-    if (!ParseHostPort(setting, parsed)) {
-        return false;
-    }
-    out = parsed;
-    return true;
-}
-
-bool ReadUpdateServer(HttpAddress& out) {
-    return ParseUpdateServer(std::getenv("VELLUMO_UPDATE_SERVER"), kBuiltInUpdateHost, out);
 }

@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
@@ -18,8 +17,6 @@
 
 #include "platform/FileSystem.h"
 #include "updater/UniqueFd.h"
-
-extern char** environ;
 
 namespace {
 
@@ -129,38 +126,4 @@ CHProcessEnder::Result CHProcessEnder::End(pid_t pid, const fs::path& program) {
     }
     PidfdSignal(pidfd.Get(), SIGKILL);
     return WaitGone(pidfd.Get(), kKillWaitMs) ? Result::Ended : Result::Failed;
-}
-
-pid_t StartDetached(const fs::path& program, const std::vector<std::string>& arguments) {
-    std::vector<std::string> argv = {program.string()};
-    argv.insert(argv.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argp;
-    for (std::string& a : argv) {
-        argp.push_back(a.data());
-    }
-    argp.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawnattr_t attributes;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawnattr_init(&attributes);
-    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-    sigset_t defaults;
-    sigemptyset(&defaults);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGPIPE);
-    sigset_t none;
-    sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&attributes, &defaults);
-    posix_spawnattr_setsigmask(&attributes, &none);
-    posix_spawnattr_setflags(&attributes,
-                             POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
-    pid_t pid = -1;
-    int status = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argp.data(), environ);
-    posix_spawn_file_actions_destroy(&actions);
-    posix_spawnattr_destroy(&attributes);
-    return status == 0 ? pid : -1;
 }

@@ -37,9 +37,5 @@ private:
     std::vector<std::string> m_arguments;
 };
 
-// Starts a program with an argument vector (no shell), in its own session, with standard input
-// and output on /dev/null and no descriptor above 2 inherited. The child's pid, or -1.
-pid_t StartDetached(const fs::path& program, const std::vector<std::string>& arguments);
-
 // True when the two paths name the same file (device and inode).
 bool SameFile(const fs::path& a, const fs::path& b);

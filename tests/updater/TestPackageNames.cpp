@@ -104,19 +104,6 @@ TEST(PackageAddress, AddressesAreTakenApartNotSearched) {
     }
 }
 
-TEST(PackageAddress, UpdateServerSettingHonoursPortAndOff) {
-    HttpAddress a;
-    ASSERT_TRUE(ParseUpdateServer("127.0.0.1:18080", "", a));
-    EXPECT_EQ(a.host, "127.0.0.1");
-    EXPECT_EQ(a.port, 18080);
-    ASSERT_TRUE(ParseUpdateServer(nullptr, "updates.example.org", a));
-    EXPECT_EQ(a.port, 80);
-    EXPECT_FALSE(ParseUpdateServer("off", "updates.example.org", a));
-    EXPECT_FALSE(ParseUpdateServer(nullptr, "", a)); // no built-in host: off
-    EXPECT_FALSE(ParseUpdateServer("host:99999", "", a));
-    EXPECT_FALSE(ParseUpdateServer("", "updates.example.org", a));
-}
-
 TEST(ProcessIds, OnlyPlainNumbersInRangeAreProcessIds) {
     EXPECT_EQ(ParseProcessId("1"), 1);
     EXPECT_EQ(ParseProcessId("4242"), 4242);

@@ -68,6 +68,7 @@ TEST_F(Transaction, CommittedPlanReplacesAddsAndRemoves) {
         progress.push_back(done);
     });
     ASSERT_EQ(transaction.Apply(m_plan), Result::Committed) << transaction.Error();
+    transaction.ClearBackup();
     EXPECT_EQ(ReadTestFile(m_install / "vellumo"), "new program");
     EXPECT_EQ(fs::status(m_install / "vellumo").permissions() & fs::perms::owner_exec,
               fs::perms::owner_exec); // still executable
@@ -96,9 +97,14 @@ TEST_F(Transaction, AFailureAtAnyChangeRollsEverythingBack) {
     size_t changes = CountChanges();
     ASSERT_GT(changes, 8u);
     for (size_t failAt = 0; failAt < changes; ++failAt) {
-        CHInstallTransaction transaction(m_install);
-        transaction.SetFaultHook([&](size_t change) { return change != failAt; });
-        EXPECT_EQ(transaction.Apply(m_plan), Result::RolledBack) << failAt;
+        {
+            CHInstallTransaction transaction(m_install);
+            transaction.SetFaultHook([&](size_t change) { return change != failAt; });
+            EXPECT_EQ(transaction.Apply(m_plan), Result::RolledBack) << failAt;
+            // Back as it was before the backup folder is cleared.
+            std::string digest = TreeDigest(m_install);
+            EXPECT_EQ(digest.substr(digest.find("Obsolete ")), m_before) << failAt;
+        }
         EXPECT_EQ(TreeDigest(m_install), m_before) << "failing change " << failAt;
     }
 }
