@@ -126,11 +126,15 @@ def run(args, work):
         check("#" not in driver.current_url, f"fragment left in {driver.current_url}")
         key = js(driver, "return localStorage.getItem('vellumo.deviceKey')")
 
-        # Back up 20 photos.
+        # Back up 20 photos; two uploads lose their connection and are sent again.
+        check(console_errors(driver) == [], "console errors before the backup")
+        relay.drop_uploads = 2
         upload_photos(driver, [p[0] for p in photos])
         summary = wait_backup(driver, 240)
         check("已备份 20 / 20 张" in summary and "失败" not in summary, f"summary {summary!r}")
-        check_counters(relay.requests())
+        check_counters(relay.requests(), dropped=2)
+        lost = console_errors(driver, allowed=["/import?"])
+        check(lost == [], f"console errors beyond the two lost uploads: {lost}")
         # The PC holds every token the page made, computed here independently.
         tokens = [ws.photo_token(path, seconds) for path, _, seconds in photos]
         status, _, body = ws.http(vellumo.port, "POST", f"/verify?key={key}",
@@ -232,14 +236,15 @@ def check_page_helpers(driver):
     check(results[10:] == [True, False, False], f"verbatim checks {results[10:]}")
 
 
-def check_counters(heads):
-    """One "/import" per photo with the run's counters; the last number goes out last, so the
-    PC sees the run end only when every other photo has arrived."""
+def check_counters(heads, dropped):
+    """One "/import" per photo with the run's counters, a lost one again with its number; the
+    last number goes out last, so the PC sees the run end only when every other photo has
+    arrived."""
     imports = [h.split(" ")[1] for h in heads if h.startswith("POST /import?")]
     queries = [dict(p.split("=", 1) for p in target.split("?", 1)[1].split("&"))
                for target in imports]
-    check(len(queries) == 20, f"{len(queries)} uploads for 20 photos")
-    check(sorted(int(q["cur"]) for q in queries) == list(range(1, 21)), "numbers of the run")
+    check(len(queries) == 20 + dropped, f"{len(queries)} uploads for 20 photos")
+    check(sorted({int(q["cur"]) for q in queries}) == list(range(1, 21)), "numbers of the run")
     check(all(q["total"] == "20" and q["key"].startswith("web") for q in queries), "run counters")
     check(int(queries[-1]["cur"]) == 20, "the run's last photo was not sent last")
     check({q["name"] for q in queries} == {f"IMG_{i:04d}.jpg" for i in range(1, 21)}, "names")

@@ -136,15 +136,22 @@ export class BackupRun {
 
   pump() {
     if (this.stopped) return;
-    while (this.active < PARALLEL && this.queue.length > 0) {
-      const item = this.queue[0];
-      // The photo numbered last tells the PC the run is over, so it goes after all others.
-      if (!item.cur && this.assigned + 1 === this.total && this.active > 0) break;
-      this.queue.shift();
+    while (this.active < PARALLEL) {
+      const index = this.queue.findIndex((item) => this.maySend(item));
+      if (index < 0) break;
+      const [item] = this.queue.splice(index, 1);
       if (!item.cur) item.cur = ++this.assigned;
       this.send(item);
     }
     this.checkFinished();
+  }
+
+  // The photo numbered last tells the PC the run is over, so it waits until every other photo
+  // has been answered, retries included.
+  maySend(item) {
+    if (item.cur || this.assigned + 1 < this.total) return true;
+    const open = [State.PREPARING, State.QUEUED, State.SENDING];
+    return !this.items.some((other) => other !== item && open.includes(other.state));
   }
 
   send(item) {
