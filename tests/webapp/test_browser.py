@@ -180,7 +180,8 @@ def run(args, work):
         js(driver, "document.getElementById('viewer-info').click()")
         exif = wait_js(driver, "const t = document.getElementById('viewer-exif');"
                                "return !t.hidden && t.textContent", 30, "details")
-        check("Test Camera" in exif, f"details {exif[:200]!r}")
+        check("相机型号Test Camera" in exif and "拍摄时间2019/12/31 10:00:0" in exif,
+              f"details {exif[:200]!r}")
         js(driver, "document.getElementById('viewer-close').click()")
 
         # The same photos again: the PC has them all, so no photo crosses the network.
