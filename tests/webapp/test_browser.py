@@ -96,6 +96,7 @@ def run(args, work):
         check(console_errors(driver) == [], f"console errors on load: {console_errors(driver)}")
 
         check_page_helpers(driver)
+        check_exif_dates(driver)
 
         # A wrong password is refused and leaves the browser unpaired.
         js(driver, "document.getElementById('pair-password').value = arguments[0];"
@@ -235,6 +236,41 @@ def check_page_helpers(driver):
     check(results[:9] == expected, f"page MD5 {results[:9]} != {expected}")
     check(results[9] == "a%20b%26c%23d%e%3Cf%3E%27g%22%E5%AF%86+=/", f"query text {results[9]}")
     check(results[10:] == [True, False, False], f"verbatim checks {results[10:]}")
+
+
+def exif_jpeg(order, original="2011:12:13 14:15:16", plain="2001:02:03 04:05:06"):
+    """The start of a JPEG whose EXIF block has the file date in the first directory and the
+    capture date in the EXIF directory, in the byte order given ("<" or ">")."""
+    import struct
+    ifd0, exif_ifd = 8, 8 + 2 + 2 * 12 + 4
+    plain_at = exif_ifd + 2 + 12 + 4
+    original_at = plain_at + 20
+    tiff = (b"II" if order == "<" else b"MM") + struct.pack(order + "HI", 42, ifd0)
+    tiff += struct.pack(order + "H", 2)
+    tiff += struct.pack(order + "HHII", 0x0132, 2, 20, plain_at)
+    tiff += struct.pack(order + "HHII", 0x8769, 4, 1, exif_ifd) + struct.pack(order + "I", 0)
+    tiff += struct.pack(order + "H", 1)
+    tiff += struct.pack(order + "HHII", 0x9003, 2, 20, original_at) + struct.pack(order + "I", 0)
+    tiff += plain.encode() + b"\0" + original.encode() + b"\0"
+    segment = b"Exif\0\0" + tiff
+    return b"\xff\xd8\xff\xe1" + struct.pack(">H", len(segment) + 2) + segment + b"\xff\xda"
+
+
+def check_exif_dates(driver):
+    """The capture date the page puts in the token, from EXIF in either byte order, read as the
+    phone's local time (UTC here); 0 when there is none."""
+    import base64
+    cases = [exif_jpeg("<"), exif_jpeg(">"), exif_jpeg(">", original="0000:00:00 00:00:00"),
+             b"\xff\xd8\xff\xdb\x00\x04\x00\x00", b"not a jpeg", exif_jpeg(">")[:40]]
+    got = driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        import('/app/token.js').then((t) => done(arguments[0].map((text) =>
+            t.exifSeconds(Uint8Array.from(atob(text), (c) => c.charCodeAt(0))))),
+            (e) => done(String(e)));
+    """, [base64.b64encode(c).decode() for c in cases])
+    original = calendar.timegm((2011, 12, 13, 14, 15, 16))
+    plain = calendar.timegm((2001, 2, 3, 4, 5, 6))
+    check(got == [original, original, plain, 0, 0, 0], f"EXIF dates {got}")
 
 
 def check_counters(heads, dropped):

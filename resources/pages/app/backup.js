@@ -10,7 +10,7 @@ import { keyed, requestJson, RefusedError } from '/app/api.js';
 const PARALLEL = 3;
 const VERIFY_BATCH = 6;
 const ATTEMPTS = 3;
-const CONFIRM_POLL_MS = 800;
+const CONFIRM_POLL_MS = 500;
 const CONFIRM_PATIENCE_MS = 120000;
 
 export const State = {

@@ -5,7 +5,8 @@
 
 import { Md5 } from '/app/md5.js';
 
-const CHUNK = 2 * 1024 * 1024;
+// Small enough that the page answers between pieces while a backup runs.
+const CHUNK = 1024 * 1024;
 const EXIF_WINDOW = 128 * 1024;
 
 // Seconds of the EXIF capture date read as this phone's local time; 0 when there is none.
