@@ -2,7 +2,8 @@
 JOBS ?= $(shell nproc)
 CMAKE_COMMON = -G Ninja -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++
 
-.PHONY: run test bench deps-build deps-test deps-bench release debug-build clean format
+.PHONY: run test bench deps-build deps-test deps-bench release debug-build clean format install \
+	uninstall deb
 
 deps-build:
 	@sh tools/install-deps.sh build
@@ -21,6 +22,19 @@ run: release
 	@./tools/run.sh build/release
 
 # One sanitizer build serves the unit, conformance and end-to-end tests and the fuzz smoke.
+# `make install` puts the programs in $(PREFIX)/lib/vellumo with links in $(PREFIX)/bin, the menu
+# entry, icons, man pages and the systemd user unit under $(PREFIX)/share; DESTDIR is honoured.
+PREFIX ?= $(HOME)/.local
+install: release
+	DESTDIR="$(DESTDIR)" cmake --install build/release --prefix "$(PREFIX)"
+
+uninstall:
+	DESTDIR="$(DESTDIR)" sh tools/install/uninstall.sh build/release
+
+# The Debian package (programs in /opt/vellumo), written to build/deb/.
+deb: release deps-test
+	@sh tools/install/make-deb.sh build/release build/deb
+
 build/test/build.ninja: CMakeLists.txt
 	cmake -S . -B build/test $(CMAKE_COMMON) -DCMAKE_BUILD_TYPE=Debug -DVELLUMO_SANITIZE=ON \
 		-DVELLUMO_FUZZ=ON -DVELLUMO_TESTS=ON
