@@ -4,11 +4,13 @@
 // too. A photo counts as backed up only once the PC lists its token in "/verify", that is,
 // after it was stored in the library, not merely received.
 
-import { photoToken } from '/app/token.js';
+import { HashPool } from '/app/token.js';
 import { keyed, requestJson, RefusedError } from '/app/api.js';
 
 const PARALLEL = 3;
 const VERIFY_BATCH = 6;
+// Photos hashed at once, at most one per core.
+const HASHERS = 4;
 const ATTEMPTS = 3;
 const CONFIRM_POLL_MS = 500;
 const CONFIRM_PATIENCE_MS = 120000;
@@ -92,30 +94,36 @@ export class BackupRun {
   }
 
   async prepare() {
-    for (let start = 0; start < this.items.length && !this.stopped; start += VERIFY_BATCH) {
-      const batch = this.items.slice(start, start + VERIFY_BATCH);
-      for (const item of batch) {
-        if (this.stopped) return;
-        try {
-          const { token, seconds } = await photoToken(item.file);
-          item.token = token;
-          item.seconds = seconds;
-        } catch (e) {
-          item.state = State.FAILED;
-          item.error = '无法读取这张照片';
+    const pool = new HashPool(Math.max(1, Math.min(HASHERS, navigator.hardwareConcurrency || 2)));
+    const tokens = this.items.map((item) => pool.token(item.file).catch(() => null));
+    try {
+      for (let start = 0; start < this.items.length && !this.stopped; start += VERIFY_BATCH) {
+        const batch = this.items.slice(start, start + VERIFY_BATCH);
+        for (const item of batch) {
+          const result = await tokens[item.index];
+          if (this.stopped) return;
+          if (result) {
+            item.token = result.token;
+            item.seconds = result.seconds;
+          } else {
+            item.state = State.FAILED;
+            item.error = '无法读取这张照片';
+            this.changed(item);
+          }
+        }
+        const ready = batch.filter((item) => item.token && item.state === State.PREPARING);
+        if (ready.length === 0) continue;
+        const held = await this.verify(ready.map((item) => item.token));
+        for (const item of ready) {
+          item.report = held.has(item.token);
+          item.state = State.QUEUED;
+          this.queue.push(item);
           this.changed(item);
         }
+        this.pump();
       }
-      const ready = batch.filter((item) => item.token && item.state === State.PREPARING);
-      if (ready.length === 0) continue;
-      const held = await this.verify(ready.map((item) => item.token));
-      for (const item of ready) {
-        item.report = held.has(item.token);
-        item.state = State.QUEUED;
-        this.queue.push(item);
-        this.changed(item);
-      }
-      this.pump();
+    } finally {
+      pool.close();
     }
     this.preparing = false;
     this.pump();
