@@ -12,6 +12,7 @@ import sys
 import time
 import traceback
 
+sys.dont_write_bytecode = True  # nothing written into the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import webapp_support as ws  # noqa: E402
 
@@ -96,6 +97,7 @@ def run(args, work):
         check(console_errors(driver) == [], f"console errors on load: {console_errors(driver)}")
 
         check_page_helpers(driver)
+        check_exif_dates(driver)
 
         # A wrong password is refused and leaves the browser unpaired.
         js(driver, "document.getElementById('pair-password').value = arguments[0];"
@@ -126,11 +128,15 @@ def run(args, work):
         check("#" not in driver.current_url, f"fragment left in {driver.current_url}")
         key = js(driver, "return localStorage.getItem('vellumo.deviceKey')")
 
-        # Back up 20 photos.
+        # Back up 20 photos; two uploads lose their connection and are sent again.
+        check(console_errors(driver) == [], "console errors before the backup")
+        relay.drop_uploads = 2
         upload_photos(driver, [p[0] for p in photos])
         summary = wait_backup(driver, 240)
         check("已备份 20 / 20 张" in summary and "失败" not in summary, f"summary {summary!r}")
-        check_counters(relay.requests())
+        check_counters(relay.requests(), dropped=2)
+        lost = console_errors(driver, allowed=["/import?"])
+        check(lost == [], f"console errors beyond the two lost uploads: {lost}")
         # The PC holds every token the page made, computed here independently.
         tokens = [ws.photo_token(path, seconds) for path, _, seconds in photos]
         status, _, body = ws.http(vellumo.port, "POST", f"/verify?key={key}",
@@ -176,7 +182,8 @@ def run(args, work):
         js(driver, "document.getElementById('viewer-info').click()")
         exif = wait_js(driver, "const t = document.getElementById('viewer-exif');"
                                "return !t.hidden && t.textContent", 30, "details")
-        check("Test Camera" in exif, f"details {exif[:200]!r}")
+        check("相机型号Test Camera" in exif and "拍摄时间2019/12/31 10:00:0" in exif,
+              f"details {exif[:200]!r}")
         js(driver, "document.getElementById('viewer-close').click()")
 
         # The same photos again: the PC has them all, so no photo crosses the network.
@@ -232,14 +239,50 @@ def check_page_helpers(driver):
     check(results[10:] == [True, False, False], f"verbatim checks {results[10:]}")
 
 
-def check_counters(heads):
-    """One "/import" per photo with the run's counters; the last number goes out last, so the
-    PC sees the run end only when every other photo has arrived."""
+def exif_jpeg(order, original="2011:12:13 14:15:16", plain="2001:02:03 04:05:06"):
+    """The start of a JPEG whose EXIF block has the file date in the first directory and the
+    capture date in the EXIF directory, in the byte order given ("<" or ">")."""
+    import struct
+    ifd0, exif_ifd = 8, 8 + 2 + 2 * 12 + 4
+    plain_at = exif_ifd + 2 + 12 + 4
+    original_at = plain_at + 20
+    tiff = (b"II" if order == "<" else b"MM") + struct.pack(order + "HI", 42, ifd0)
+    tiff += struct.pack(order + "H", 2)
+    tiff += struct.pack(order + "HHII", 0x0132, 2, 20, plain_at)
+    tiff += struct.pack(order + "HHII", 0x8769, 4, 1, exif_ifd) + struct.pack(order + "I", 0)
+    tiff += struct.pack(order + "H", 1)
+    tiff += struct.pack(order + "HHII", 0x9003, 2, 20, original_at) + struct.pack(order + "I", 0)
+    tiff += plain.encode() + b"\0" + original.encode() + b"\0"
+    segment = b"Exif\0\0" + tiff
+    return b"\xff\xd8\xff\xe1" + struct.pack(">H", len(segment) + 2) + segment + b"\xff\xda"
+
+
+def check_exif_dates(driver):
+    """The capture date the page puts in the token, from EXIF in either byte order, read as the
+    phone's local time (UTC here); 0 when there is none."""
+    import base64
+    cases = [exif_jpeg("<"), exif_jpeg(">"), exif_jpeg(">", original="0000:00:00 00:00:00"),
+             b"\xff\xd8\xff\xdb\x00\x04\x00\x00", b"not a jpeg", exif_jpeg(">")[:40]]
+    got = driver.execute_async_script("""
+        const done = arguments[arguments.length - 1];
+        import('/app/token.js').then((t) => done(arguments[0].map((text) =>
+            t.exifSeconds(Uint8Array.from(atob(text), (c) => c.charCodeAt(0))))),
+            (e) => done(String(e)));
+    """, [base64.b64encode(c).decode() for c in cases])
+    original = calendar.timegm((2011, 12, 13, 14, 15, 16))
+    plain = calendar.timegm((2001, 2, 3, 4, 5, 6))
+    check(got == [original, original, plain, 0, 0, 0], f"EXIF dates {got}")
+
+
+def check_counters(heads, dropped):
+    """One "/import" per photo with the run's counters, a lost one again with its number; the
+    last number goes out last, so the PC sees the run end only when every other photo has
+    arrived."""
     imports = [h.split(" ")[1] for h in heads if h.startswith("POST /import?")]
     queries = [dict(p.split("=", 1) for p in target.split("?", 1)[1].split("&"))
                for target in imports]
-    check(len(queries) == 20, f"{len(queries)} uploads for 20 photos")
-    check(sorted(int(q["cur"]) for q in queries) == list(range(1, 21)), "numbers of the run")
+    check(len(queries) == 20 + dropped, f"{len(queries)} uploads for 20 photos")
+    check(sorted({int(q["cur"]) for q in queries}) == list(range(1, 21)), "numbers of the run")
     check(all(q["total"] == "20" and q["key"].startswith("web") for q in queries), "run counters")
     check(int(queries[-1]["cur"]) == 20, "the run's last photo was not sent last")
     check({q["name"] for q in queries} == {f"IMG_{i:04d}.jpg" for i in range(1, 21)}, "names")

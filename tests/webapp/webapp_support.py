@@ -154,6 +154,7 @@ class Relay:
         self.port = self.listener.getsockname()[1]
         self.sent = 0
         self.heads = []  # the request head of every connection, in order of arrival
+        self.drop_uploads = 0  # uploads still to cut off after their head
         self.lock = threading.Lock()
         self.running = True
         self.thread = threading.Thread(target=self.accept_loop, daemon=True)
@@ -168,9 +169,28 @@ class Relay:
             threading.Thread(target=self.serve, args=(client,), daemon=True).start()
 
     def serve(self, client):
+        head = b""
+        while b"\r\n\r\n" not in head:
+            chunk = client.recv(1 << 16)
+            if not chunk:
+                break
+            head += chunk
+        text = head.split(b"\r\n\r\n")[0].decode("latin-1")
+        with self.lock:
+            self.heads.append(text)
+            self.sent += len(head)
+            drop = (self.drop_uploads > 0 and text.startswith("POST /import?")
+                    and "\r\nContent-Length: 0" not in text)
+            if drop:
+                self.drop_uploads -= 1
+        if drop:
+            # The connection is lost in the middle of the photo.
+            client.close()
+            return
         try:
             upstream = socket.create_connection(("127.0.0.1", self.target_port),
                                                 source_address=(self.source, 0))
+            upstream.sendall(head)
         except OSError:
             client.close()
             return
@@ -182,7 +202,6 @@ class Relay:
         upstream.close()
 
     def pump(self, source, target, count):
-        head = b""
         try:
             while True:
                 chunk = source.recv(1 << 16)
@@ -191,11 +210,6 @@ class Relay:
                 if count:
                     with self.lock:
                         self.sent += len(chunk)
-                        if head is not None:
-                            head += chunk
-                            if b"\r\n\r\n" in head:
-                                self.heads.append(head.split(b"\r\n\r\n")[0].decode("latin-1"))
-                                head = None
                 target.sendall(chunk)
         except OSError:
             pass

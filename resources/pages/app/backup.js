@@ -4,13 +4,15 @@
 // too. A photo counts as backed up only once the PC lists its token in "/verify", that is,
 // after it was stored in the library, not merely received.
 
-import { photoToken } from '/app/token.js';
+import { HashPool } from '/app/token.js';
 import { keyed, requestJson, RefusedError } from '/app/api.js';
 
 const PARALLEL = 3;
 const VERIFY_BATCH = 6;
+// Photos hashed at once, at most one per core.
+const HASHERS = 4;
 const ATTEMPTS = 3;
-const CONFIRM_POLL_MS = 800;
+const CONFIRM_POLL_MS = 500;
 const CONFIRM_PATIENCE_MS = 120000;
 
 export const State = {
@@ -92,30 +94,36 @@ export class BackupRun {
   }
 
   async prepare() {
-    for (let start = 0; start < this.items.length && !this.stopped; start += VERIFY_BATCH) {
-      const batch = this.items.slice(start, start + VERIFY_BATCH);
-      for (const item of batch) {
-        if (this.stopped) return;
-        try {
-          const { token, seconds } = await photoToken(item.file);
-          item.token = token;
-          item.seconds = seconds;
-        } catch (e) {
-          item.state = State.FAILED;
-          item.error = '无法读取这张照片';
+    const pool = new HashPool(Math.max(1, Math.min(HASHERS, navigator.hardwareConcurrency || 2)));
+    const tokens = this.items.map((item) => pool.token(item.file).catch(() => null));
+    try {
+      for (let start = 0; start < this.items.length && !this.stopped; start += VERIFY_BATCH) {
+        const batch = this.items.slice(start, start + VERIFY_BATCH);
+        for (const item of batch) {
+          const result = await tokens[item.index];
+          if (this.stopped) return;
+          if (result) {
+            item.token = result.token;
+            item.seconds = result.seconds;
+          } else {
+            item.state = State.FAILED;
+            item.error = '无法读取这张照片';
+            this.changed(item);
+          }
+        }
+        const ready = batch.filter((item) => item.token && item.state === State.PREPARING);
+        if (ready.length === 0) continue;
+        const held = await this.verify(ready.map((item) => item.token));
+        for (const item of ready) {
+          item.report = held.has(item.token);
+          item.state = State.QUEUED;
+          this.queue.push(item);
           this.changed(item);
         }
+        this.pump();
       }
-      const ready = batch.filter((item) => item.token && item.state === State.PREPARING);
-      if (ready.length === 0) continue;
-      const held = await this.verify(ready.map((item) => item.token));
-      for (const item of ready) {
-        item.report = held.has(item.token);
-        item.state = State.QUEUED;
-        this.queue.push(item);
-        this.changed(item);
-      }
-      this.pump();
+    } finally {
+      pool.close();
     }
     this.preparing = false;
     this.pump();
@@ -136,15 +144,22 @@ export class BackupRun {
 
   pump() {
     if (this.stopped) return;
-    while (this.active < PARALLEL && this.queue.length > 0) {
-      const item = this.queue[0];
-      // The photo numbered last tells the PC the run is over, so it goes after all others.
-      if (!item.cur && this.assigned + 1 === this.total && this.active > 0) break;
-      this.queue.shift();
+    while (this.active < PARALLEL) {
+      const index = this.queue.findIndex((item) => this.maySend(item));
+      if (index < 0) break;
+      const [item] = this.queue.splice(index, 1);
       if (!item.cur) item.cur = ++this.assigned;
       this.send(item);
     }
     this.checkFinished();
+  }
+
+  // The photo numbered last tells the PC the run is over, so it waits until every other photo
+  // has been answered, retries included.
+  maySend(item) {
+    if (item.cur || this.assigned + 1 < this.total) return true;
+    const open = [State.PREPARING, State.QUEUED, State.SENDING];
+    return !this.items.some((other) => other !== item && open.includes(other.state));
   }
 
   send(item) {

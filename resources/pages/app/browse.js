@@ -6,6 +6,25 @@ import { keyed, requestJson, decodeName, RefusedError } from '/app/api.js';
 
 const THUMB_SIZE = 200;
 
+// Chinese names for the details the PC reads from a photo; others keep the PC's name.
+const EXIF_LABELS = {
+  TakenTime: '拍摄时间', DateTime: '日期时间', EquipMake: '相机品牌', EquipModel: '相机型号',
+  ImageSize: '尺寸', Orientation: '方向', ExposureTime: '曝光时间', FNumber: '光圈',
+  ISOSpeed: 'ISO', FocalLength: '焦距', Flash: '闪光灯', ExposureBias: '曝光补偿',
+  ExposureProg: '曝光程序', MeteringMode: '测光模式', WhiteBalance: '白平衡',
+  LightSource: '光源', ShutterSpeed: '快门速度', Aperture: '光圈值', MaxAperture: '最大光圈',
+  SubjectDist: '对焦距离', Brightness: '亮度', ColorSpace: '色彩空间',
+  XResolution: '水平分辨率', YResolution: '垂直分辨率', SoftwareUsed: '软件',
+  Description: '描述', Artist: '作者', ImageTitle: '标题', Copyright: '版权',
+};
+
+function exifValue(name, value) {
+  if (name === 'TakenTime' && Number.isFinite(Number(value)) && Number(value) > 0) {
+    return new Date(Number(value) * 1000).toLocaleString('zh-CN');
+  }
+  return typeof value === 'object' ? JSON.stringify(value) : String(value);
+}
+
 function element(tag, className, text) {
   const node = document.createElement(tag);
   if (className) node.className = className;
@@ -164,8 +183,8 @@ export class Browser {
     if (rows.length === 0) rows.push(['', '没有详细信息']);
     for (const [name, value] of rows) {
       const row = element('tr');
-      row.append(element('td', '', name));
-      row.append(element('td', '', typeof value === 'object' ? JSON.stringify(value) : String(value)));
+      row.append(element('td', '', EXIF_LABELS[name] || name));
+      row.append(element('td', '', exifValue(name, value)));
       body.append(row);
     }
     table.hidden = false;

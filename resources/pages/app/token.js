@@ -5,7 +5,9 @@
 
 import { Md5 } from '/app/md5.js';
 
-const CHUNK = 2 * 1024 * 1024;
+// Small enough that the page answers between pieces while a backup runs.
+// Hashing goes in slices with a pause between them, so the page stays responsive.
+const SLICE = 2 * 1024 * 1024;
 const EXIF_WINDOW = 128 * 1024;
 
 // Seconds of the EXIF capture date read as this phone's local time; 0 when there is none.
@@ -68,16 +70,96 @@ export function makeToken(md5hex, size, seconds) {
   return btoa(`${md5hex.toUpperCase()}|${size}|${seconds}|web`);
 }
 
-// Reads the file once in pieces; resolves to { token, seconds }.
-export async function photoToken(file) {
+// The whole file in one read: reading in pieces costs a round trip to the browser's file store
+// per piece, which on a busy phone takes longer than hashing the piece.
+export function readFile(file) {
+  return file.arrayBuffer().then((buffer) => new Uint8Array(buffer));
+}
+
+// Lets events (upload progress, answers, taps) run; quicker than a timer.
+function yieldToPage() {
+  return new Promise((resolve) => {
+    const channel = new MessageChannel();
+    channel.port1.onmessage = () => resolve();
+    channel.port2.postMessage(0);
+  });
+}
+
+// The token of a file whose bytes were read; resolves to { token, seconds }.
+export async function tokenOf(file, bytes) {
   const md5 = new Md5();
-  let seconds = 0;
-  for (let offset = 0; offset < file.size || offset === 0; offset += CHUNK) {
-    const bytes = new Uint8Array(await file.slice(offset, offset + CHUNK).arrayBuffer());
-    if (offset === 0) seconds = exifSeconds(bytes.subarray(0, EXIF_WINDOW));
-    md5.update(bytes);
-    if (file.size === 0) break;
+  for (let at = 0; at < bytes.length; at += SLICE) {
+    md5.update(bytes.subarray(at, at + SLICE));
+    if (at + SLICE < bytes.length) await yieldToPage();
   }
+  let seconds = exifSeconds(bytes.subarray(0, EXIF_WINDOW));
   if (!seconds) seconds = Math.floor((file.lastModified || Date.now()) / 1000);
-  return { token: makeToken(md5.hex(), file.size, seconds), seconds };
+  return { token: makeToken(md5.hex(), bytes.length, seconds), seconds };
+}
+
+export async function photoToken(file) {
+  return tokenOf(file, await readFile(file));
+}
+
+// Tokens from a few workers at once; on the page's own thread when workers are unavailable.
+export class HashPool {
+  constructor(size) {
+    this.idle = [];
+    this.workers = [];
+    this.waiting = [];
+    this.broken = false;
+    try {
+      for (let i = 0; i < size; i++) {
+        const worker = new Worker('/app/hash-worker.js', { type: 'module' });
+        worker.onmessage = (event) => this.finished(worker, event.data);
+        worker.onerror = (event) => this.failed(worker, event);
+        this.workers.push(worker);
+        this.idle.push(worker);
+      }
+    } catch (e) {
+      this.close();
+      this.broken = true;
+    }
+  }
+
+  token(file) {
+    if (this.broken) return photoToken(file);
+    return new Promise((resolve, reject) => {
+      this.waiting.push({ file, resolve, reject });
+      this.dispatch();
+    });
+  }
+
+  dispatch() {
+    while (!this.broken && this.idle.length > 0 && this.waiting.length > 0) {
+      const worker = this.idle.pop();
+      worker.job = this.waiting.shift();
+      worker.postMessage({ file: worker.job.file });
+    }
+  }
+
+  finished(worker, result) {
+    const job = worker.job;
+    worker.job = null;
+    this.idle.push(worker);
+    this.dispatch();
+    if (!job) return;
+    if (result.error) job.reject(new Error(result.error));
+    else job.resolve(result);
+  }
+
+  // A worker that cannot run (no module workers in this browser): the rest is hashed here.
+  failed(worker, event) {
+    event.preventDefault();
+    this.broken = true;
+    const jobs = this.workers.map((w) => w.job).filter(Boolean).concat(this.waiting.splice(0));
+    this.close();
+    for (const job of jobs) photoToken(job.file).then(job.resolve, job.reject);
+  }
+
+  close() {
+    for (const worker of this.workers) worker.terminate();
+    this.workers = [];
+    this.idle = [];
+  }
 }

@@ -1,10 +1,10 @@
-# The browser app's pages go next to the program: the service serves "Pages" from the folder
-# that holds the program file, in the build folder as after an install.
-file(GLOB_RECURSE vellumo_page_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/app/*)
+# The browser app's pages go next to the program in the build folder, as an install puts them
+# (tools/install): the service serves "Pages" from the folder that holds the program file.
+file(GLOB_RECURSE vellumo_page_files CONFIGURE_DEPENDS ${CMAKE_CURRENT_LIST_DIR}/pages/app/*)
 set(vellumo_pages_stamp ${CMAKE_CURRENT_BINARY_DIR}/vellumo_pages.stamp)
 add_custom_command(OUTPUT ${vellumo_pages_stamp}
     COMMAND ${CMAKE_COMMAND} -E rm -rf $<TARGET_FILE_DIR:vellumo>/Pages/app
-    COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_CURRENT_LIST_DIR}/app
+    COMMAND ${CMAKE_COMMAND} -E copy_directory ${CMAKE_CURRENT_LIST_DIR}/pages/app
             $<TARGET_FILE_DIR:vellumo>/Pages/app
     COMMAND ${CMAKE_COMMAND} -E touch ${vellumo_pages_stamp}
     DEPENDS ${vellumo_page_files}
