@@ -4,6 +4,7 @@
 #include "net/CHAuthThrottle.h"
 #include "net/HttpRequest.h"
 #include "net/HttpResponse.h"
+#include "platform/Version.h"
 
 #include <json/value.h>
 
@@ -17,7 +18,7 @@ public:
     using HostNameFn = std::function<bool(std::string& name)>;
 
     static constexpr char kHost[] = "pc";
-    static constexpr char kVersion[] = "1.2";
+    static constexpr const char* kVersion = kVellumoVersion;
     static constexpr char kPasswordKey[] = "auth_passwd";
 
     explicit CHPairingEndpoints(HostNameFn hostName = SystemHostName,

@@ -1,12 +1,13 @@
 #pragma once
 // The HTTP layer over CHServer: parses the request, splits the query, lets callers in through
 // the authorisation gate, dispatches on the route table and falls back to static files from the
-// "Pages" folder. Every response carries "Server: Vellumo/1.2" and "Connection: Close".
+// "Pages" folder. Every response carries "Server: Vellumo/<version>" and "Connection: Close".
 // GET requests for the browser app ("/app", "Pages/app") are served before the gate.
 
 #include "net/CHServer.h"
 #include "net/HttpRequest.h"
 #include "net/HttpResponse.h"
+#include "platform/Version.h"
 
 #include <filesystem>
 #include <functional>
@@ -20,7 +21,7 @@ namespace fs = std::filesystem;
 
 class CHWebServer : public CHServer {
 public:
-    static constexpr char kServerName[] = "Vellumo/1.2";
+    static constexpr const char* kServerName = kVellumoServerName;
     static constexpr char kForbiddenBody[] = "{\"Status\":\"failed\"}";
 
     using Handler = std::function<void(const HttpRequest&, HttpResponse&)>;
