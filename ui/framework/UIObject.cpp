@@ -460,7 +460,9 @@ bool UIObject::CreateWindowed(const NativeWindowOptions& options) {
     if (m_parent || !CreateNative(options))
         return false;
     Host();
-    WindowedRoots().push_back(this);
+    auto& roots = WindowedRoots();
+    if (std::find(roots.begin(), roots.end(), this) == roots.end())
+        roots.push_back(this); // a dialog shown again makes a new window for the same object
     MoveTo({0, 0, options.width, options.height});
     m_visible = false; // a new window waits for Show(true)
     return true;

@@ -16,7 +16,10 @@
 //      dirty rectangle is redrawn; each element's Draw gets a cairo context clipped to its part
 //      of it, and later children paint over earlier ones.
 //   5. Everything runs on the UI thread. Workers reach a window only by posting a task to the
-//      UI dispatcher (platform/UiDispatcher.h).
+//      UI dispatcher: NativePlatform()->Dispatcher().Post(task) (platform/UiDispatcher.h). At
+//      exit the dispatcher is shut down after the core stops and before windows are destroyed.
+//   6. Element timers (SetElementTimer) and the tooltip delay are the only wake-ups an idle
+//      window has; destroying an element stops its timers and clears every reference to it.
 //
 // Coordinates of every element are client coordinates of the native window of its root.
 

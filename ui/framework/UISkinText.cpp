@@ -7,7 +7,8 @@
 
 namespace {
 
-const PangoFontDescription* g_defaultFont = nullptr;
+// A copy: the resource the font came from may go away before the last text is drawn.
+PangoFontDescription* g_defaultFont = nullptr;
 
 const PangoFontDescription* FallbackFont() {
     static PangoFontDescription* font = [] {
@@ -70,7 +71,9 @@ std::string SanitizeUiText(std::string_view text, bool keepLineFeeds) {
 }
 
 void SetDefaultUiFont(const PangoFontDescription* font) {
-    g_defaultFont = font;
+    if (g_defaultFont)
+        pango_font_description_free(g_defaultFont);
+    g_defaultFont = font ? pango_font_description_copy(font) : nullptr;
 }
 
 const PangoFontDescription* DefaultUiFont() {

@@ -21,7 +21,8 @@ constexpr uint32_t kTextWordEllipsis = 0x40000;
 // (multi-line drawing); elsewhere a line break becomes one space.
 std::string SanitizeUiText(std::string_view text, bool keepLineFeeds = false);
 
-// The font used when a style names none; set once from the skin's default font.
+// The font used when a style names none; set from the skin's default font (copied, so the
+// skin may be released first). Null returns to the built-in fallback.
 void SetDefaultUiFont(const PangoFontDescription* font);
 const PangoFontDescription* DefaultUiFont();
 

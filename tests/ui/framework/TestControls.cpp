@@ -9,7 +9,9 @@
 #include "ui/framework/UICheckBox.h"
 #include "ui/framework/UICheckBoxEx.h"
 #include "ui/framework/UIDropButton.h"
+#include "ui/framework/UIGeometry.h"
 #include "ui/framework/UIHyperLink.h"
+#include "ui/framework/UILabel.h"
 #include "ui/framework/UIListView.h"
 #include "ui/framework/UIProgress.h"
 #include "ui/framework/UIRadioBox.h"
@@ -358,6 +360,66 @@ TEST_F(ControlTest, TheFactoryMakesEveryControlWithItsTypeCode) {
     }
     EXPECT_EQ(CreateElement(16), nullptr);
     EXPECT_EQ(CreateElement(-1), nullptr);
+}
+
+} // namespace
+
+#include "ui/framework/UIResource.h"
+
+namespace {
+
+// Every factory control drawn from the built-in skin stays inside its own rectangle, and the
+// skinned ones put something on the screen.
+TEST_F(ControlTest, EveryControlPaintsFromTheBuiltInSkinInsideItsRectangle) {
+    UIResource skin;
+    ASSERT_TRUE(skin.LoadFromFile(std::string(VELLUMO_BINARY_DIR) + "/resources/vellumo.uir"));
+    const std::pair<int, const char*> uses[] = {
+        {kTypePane, "MainWindow/Title"},
+        {kTypeButton, "Buttons/Button"},
+        {kTypeToolBar, "MainWindow/Title"},
+        {kTypeTabCtrl, "Config/Tab"},
+        {kTypeListView, "ScrollBar"},
+        {kTypeScrollBar, "ScrollBar/Vertical"},
+        {kTypeHeader, "ScrollBar"},
+        {kTypeLabel, "Config/Label"},
+        {kTypeCheckBox, "MainWindow/Checkbox"},
+        {kTypeCheckBoxEx, "MainWindow/Checkbox"},
+        {kTypeRadioBox, "MainWindow/Checkbox"},
+        {kTypeProgress, "DeviceInfoPanel"},
+        {kTypeDropButton, "Buttons/Button"},
+        {kTypeEditBox, "Config/Edit"},
+    };
+    const CHRect place{50, 30, 150, 70};
+    for (const auto& [code, path] : uses) {
+        SCOPED_TRACE(path);
+        auto canvas = MakeWindowRoot(200, 100);
+        UIObject* control = canvas->AddChild(CreateElement(code));
+        control->ApplySkin(&skin, path);
+        control->MoveTo(place);
+        if (auto* button = dynamic_cast<UIButton*>(control))
+            button->SetText("打开文件夹 with a rather long caption that does not fit");
+        if (auto* label = dynamic_cast<UILabel*>(control))
+            label->SetText("设置");
+        if (auto* tabs = dynamic_cast<UITabCtrl*>(control))
+            tabs->AddItem(1, "设置");
+        if (auto* bar = dynamic_cast<UIScrollBar*>(control)) {
+            bar->SetRange(0, 300);
+            bar->SetPage(40);
+        }
+        NativePixels pixels = canvas->RenderBuffer(canvas->Rect());
+        int inside = 0;
+        for (int y = 0; y < pixels.height; ++y) {
+            for (int x = 0; x < pixels.width; ++x) {
+                uint32_t pixel = pixels.data[static_cast<size_t>(y) * pixels.stride / 4 + x];
+                if (RectContains(place, x, y))
+                    inside += pixel != 0;
+                else
+                    ASSERT_EQ(pixel, 0u) << x << "," << y;
+            }
+        }
+        if (code != kTypeListView && code != kTypeHeader && code != kTypeProgress)
+            EXPECT_GT(inside, 0);
+    }
 }
 
 } // namespace

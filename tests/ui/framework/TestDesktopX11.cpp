@@ -71,8 +71,14 @@ public:
     int clicks = 0;
     int presses = 0;
     int paints = 0;
+    int framePresses = 0;
 
 protected:
+    bool OnFramePress(const NativeEvent& press) override {
+        bool dragging = UIFrameWindow::OnFramePress(press);
+        framePresses += dragging;
+        return dragging;
+    }
     NativePixels OnPaint(const NativeRect& dirty) override {
         ++paints;
         return UIFrameWindow::OnPaint(dirty);
@@ -279,6 +285,8 @@ TEST_F(DesktopX11, ASkinnedWindowOpensClicksDragsAndLooksAsStored) {
         SCOPED_TRACE("the title band drags the window");
         int x = kLeft + 300, y = kTop + 20;
         Xdo({"mousemove", std::to_string(x), std::to_string(y), "mousedown", "1"});
+        // The drag belongs to the window manager (or GDK's stand-in) once the press is seen.
+        EXPECT_TRUE(Pump([&] { return m_window.framePresses > 0; }));
         Settle();
         Xdo({"mousemove", std::to_string(x + 40), std::to_string(y + 30)});
         Settle();

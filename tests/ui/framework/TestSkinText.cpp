@@ -4,6 +4,7 @@
 
 #include <cairo.h>
 #include <gtest/gtest.h>
+#include <pango/pango.h>
 
 TEST(SkinText, ControlCharactersAndBrokenUtf8AreRemovedBeforeDrawing) {
     EXPECT_EQ(SanitizeUiText("iPhone\x07 de Ana"), "iPhone de Ana");
@@ -51,4 +52,13 @@ TEST(SkinText, EllipsisKeepsALongNameOnOneLine) {
     EXPECT_GT(full, 500);
     EXPECT_GT(MeasureSkinTextWidth("备份中", nullptr), MeasureSkinTextWidth("备", nullptr));
     EXPECT_EQ(MeasureSkinTextWidth("\x01\x02", nullptr), 0);
+}
+
+TEST(SkinText, TheDefaultFontOutlivesWhereItCameFrom) {
+    PangoFontDescription* font = pango_font_description_from_string("Noto Sans CJK SC 30px");
+    SetDefaultUiFont(font);
+    pango_font_description_free(font);
+    int large = MeasureSkinTextWidth("设置", nullptr);
+    SetDefaultUiFont(nullptr);
+    EXPECT_GT(large, MeasureSkinTextWidth("设置", nullptr));
 }
