@@ -61,8 +61,8 @@ enum class MouseButton { None, Left, Middle, Right };
 // every backend. Letters and digits are their upper-case ASCII codes.
 namespace NativeKey {
 constexpr uint32_t Backspace = 8, Tab = 9, Return = 13, Shift = 16, Control = 17, Escape = 27,
-                   Space = 32, PageUp = 33, PageDown = 34, End = 35, Home = 36, Left = 37,
-                   Up = 38, Right = 39, Down = 40, Insert = 45, Delete = 46;
+                   Space = 32, PageUp = 33, PageDown = 34, End = 35, Home = 36, Left = 37, Up = 38,
+                   Right = 39, Down = 40, Insert = 45, Delete = 46;
 } // namespace NativeKey
 
 namespace NativeModifier {
@@ -130,7 +130,7 @@ public:
     virtual void Invalidate(const NativeRect& rect) = 0;
     // Rectangles (client coordinates) that remain of the window; empty list: no shape.
     virtual void SetShape(const std::vector<NativeRect>& keep) = 0;
-    virtual bool IsTranslucent() const = 0; // per-pixel alpha is in effect
+    virtual bool IsTranslucent() const = 0;      // per-pixel alpha is in effect
     virtual void SetSensitive(bool enabled) = 0; // a disabled window ignores input (modal owners)
     virtual bool IsSensitive() const = 0;
     virtual void SetTransientFor(INativeWindow* owner) = 0;
@@ -141,8 +141,8 @@ public:
 class INativePlatform {
 public:
     virtual ~INativePlatform() = default;
-    virtual std::unique_ptr<INativeWindow> CreateNativeWindow(INativeWindowHost* host,
-                                                              const NativeWindowOptions& options) = 0;
+    virtual std::unique_ptr<INativeWindow>
+    CreateNativeWindow(INativeWindowHost* host, const NativeWindowOptions& options) = 0;
     // A repeating timer on the UI thread; 0 on failure. Stopping an unknown id does nothing.
     virtual uint64_t StartTimer(int periodMs, std::function<void()> tick) = 0;
     virtual void StopTimer(uint64_t id) = 0;

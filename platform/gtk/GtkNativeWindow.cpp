@@ -158,12 +158,11 @@ GtkNativeWindow::GtkNativeWindow(INativeWindowHost* host, const NativeWindowOpti
         gtk_widget_set_size_request(widget, 1, 1);
         gtk_window_resize(m_window, options.width, options.height);
     }
-    gtk_widget_add_events(widget, GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
-                                      GDK_BUTTON_RELEASE_MASK | GDK_SCROLL_MASK |
-                                      GDK_SMOOTH_SCROLL_MASK | GDK_LEAVE_NOTIFY_MASK |
-                                      GDK_ENTER_NOTIFY_MASK | GDK_KEY_PRESS_MASK |
-                                      GDK_KEY_RELEASE_MASK | GDK_FOCUS_CHANGE_MASK |
-                                      GDK_STRUCTURE_MASK);
+    gtk_widget_add_events(widget,
+                          GDK_POINTER_MOTION_MASK | GDK_BUTTON_PRESS_MASK |
+                              GDK_BUTTON_RELEASE_MASK | GDK_SCROLL_MASK | GDK_SMOOTH_SCROLL_MASK |
+                              GDK_LEAVE_NOTIFY_MASK | GDK_ENTER_NOTIFY_MASK | GDK_KEY_PRESS_MASK |
+                              GDK_KEY_RELEASE_MASK | GDK_FOCUS_CHANGE_MASK | GDK_STRUCTURE_MASK);
     g_signal_connect(widget, "draw", G_CALLBACK(OnDraw), this);
     g_signal_connect(widget, "motion-notify-event", G_CALLBACK(OnMotion), this);
     g_signal_connect(widget, "button-press-event", G_CALLBACK(OnButton), this);

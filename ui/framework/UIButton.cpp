@@ -55,8 +55,8 @@ void UIButton::DrawFace(cairo_t* cr, const CHRect& rect, const SkinStateTable& t
     const std::string& text = m_text.empty() ? style.text : m_text;
     if (text.empty())
         return;
-    CHRect area = RectInset(rect, m_textMargin[0], m_textMargin[1], m_textMargin[2],
-                            m_textMargin[3]);
+    CHRect area =
+        RectInset(rect, m_textMargin[0], m_textMargin[1], m_textMargin[2], m_textMargin[3]);
     if (m_state == kStatePressed)
         area = RectOffset(area, 1, 1);
     DrawSkinText(cr, text, area, style);

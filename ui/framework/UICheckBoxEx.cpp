@@ -1,7 +1,6 @@
 #include "ui/framework/UICheckBoxEx.h"
 
-bool UICheckBoxEx::ApplySkin(IResource* resource, std::string_view path,
-                             const Json::Value* start) {
+bool UICheckBoxEx::ApplySkin(IResource* resource, std::string_view path, const Json::Value* start) {
     if (!UIButton::ApplySkin(resource, path, start))
         return false;
     const Json::Value* node = resource->FindNode(path, start);

@@ -141,10 +141,14 @@ bool UIFrameWindow::OnFramePress(const NativeEvent& press) {
         return false;
     int hit = HitTest(press.x, press.y);
     static const std::pair<int, NativeEdge> kEdges[] = {
-        {kHitLeft, NativeEdge::Left},         {kHitRight, NativeEdge::Right},
-        {kHitTop, NativeEdge::Top},           {kHitTopLeft, NativeEdge::TopLeft},
-        {kHitTopRight, NativeEdge::TopRight}, {kHitBottom, NativeEdge::Bottom},
-        {kHitBottomLeft, NativeEdge::BottomLeft}, {kHitBottomRight, NativeEdge::BottomRight},
+        {kHitLeft, NativeEdge::Left},
+        {kHitRight, NativeEdge::Right},
+        {kHitTop, NativeEdge::Top},
+        {kHitTopLeft, NativeEdge::TopLeft},
+        {kHitTopRight, NativeEdge::TopRight},
+        {kHitBottom, NativeEdge::Bottom},
+        {kHitBottomLeft, NativeEdge::BottomLeft},
+        {kHitBottomRight, NativeEdge::BottomRight},
     };
     if (hit == kHitCaption) {
         Native()->BeginMoveDrag(press);

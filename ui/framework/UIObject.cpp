@@ -579,7 +579,8 @@ void UIObject::OnMouseLeaveWindow() {
 
 void UIObject::OnKeyDown(const NativeEvent& event) {
     UIObject* target = Host().focused ? Host().focused : this;
-    Bubble(target, [&event](UIObject* e) { return e->OnElementKeyDown(event.key, event.modifiers); });
+    Bubble(target,
+           [&event](UIObject* e) { return e->OnElementKeyDown(event.key, event.modifiers); });
 }
 
 void UIObject::OnChar(const NativeEvent& event) {

@@ -116,7 +116,8 @@ PangoFontDescription* DescribeFont(const FontRecord& record) {
     PangoFontDescription* font = pango_font_description_new();
     // A negative height is the character (em) height, a positive one the cell height, which
     // includes the internal leading (about a fifth for these faces).
-    int64_t pixels = record.height < 0 ? -record.height : record.height * 4 / 5;
+    int64_t height = std::clamp<int64_t>(record.height, -1'000'000, 1'000'000);
+    int64_t pixels = height < 0 ? -height : height * 4 / 5;
     pixels = std::clamp<int64_t>(pixels, UIResource::kMinFontPixels, UIResource::kMaxFontPixels);
     std::string families = record.face;
     if (families != kSkinDefaultFace) {
@@ -155,6 +156,7 @@ void UIResource::Clear() {
     m_images.clear();
     m_fonts.clear();
     m_tintedColors.clear();
+    m_decodes = 0;
 }
 
 bool UIResource::LoadFromModule(void* /*module*/, std::string_view type, int id) {
@@ -389,15 +391,16 @@ CHBitmap* UIResource::GetImage(int id, bool tintable) {
         auto bitmap = std::make_unique<UISkinBitmap>();
         // A picture that does not decode is remembered as missing, not tried again at every
         // paint.
-        if (GetBlob(kSkinImagesSection, id, bytes) &&
-            bitmap->LoadFromMemory(bytes.data(), bytes.size())) {
+        bool found = GetBlob(kSkinImagesSection, id, bytes);
+        m_decodes += found ? 1 : 0;
+        if (found && bitmap->LoadFromMemory(bytes.data(), bytes.size())) {
             auto twin = m_hiDpiFor.find(id);
             std::string twinBytes;
             if (twin != m_hiDpiFor.end() && GetBlob(kSkinHiDpiSection, twin->second, twinBytes)) {
                 bitmap->SetHiDpiBytes(std::move(twinBytes));
             }
             image.bitmap = std::move(bitmap);
-        } else if (bytes.empty()) {
+        } else if (!found) {
             return nullptr; // nothing under that id: not worth remembering
         }
         it = m_images.emplace(id, std::move(image)).first;

@@ -58,6 +58,8 @@ public:
     // Section name -> blob ids, for listing a package.
     std::map<std::string, std::vector<int>> ListBlobs() const;
     const Json::Value& Document() const { return m_document; }
+    // How many picture decodes were tried so far (each id is tried once).
+    size_t DecodeCount() const { return m_decodes; }
 
     // Font records are clamped to this pixel height range.
     static constexpr int kMinFontPixels = 6;
@@ -93,5 +95,6 @@ private:
     FontPtr m_defaultBoldFont;
     std::map<SkinColor, SkinColor> m_tintedColors;
     int m_hue = 0, m_saturation = 0, m_lightness = 0;
+    size_t m_decodes = 0;
     std::function<void()> m_repaint;
 };

@@ -53,7 +53,8 @@ void UIScrollBar::SetPage(int page) {
 
 void UIScrollBar::SetPos(int position) {
     int64_t highest = static_cast<int64_t>(m_max) - (m_page > 0 ? m_page - 1 : 0);
-    int clamped = static_cast<int>(std::clamp<int64_t>(position, m_min, std::max<int64_t>(m_min, highest)));
+    int clamped =
+        static_cast<int>(std::clamp<int64_t>(position, m_min, std::max<int64_t>(m_min, highest)));
     if (clamped == m_pos)
         return;
     m_pos = clamped;
@@ -83,7 +84,8 @@ ScrollThumb UIScrollBar::ComputeThumb(int minimum, int maximum, int page, int po
     int d = static_cast<int>(range);
     int L = trackLength;
     int m = std::min(std::max(minThumb, 1), L);
-    int along = static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(position) - minimum, 0, d));
+    int along =
+        static_cast<int>(std::clamp<int64_t>(static_cast<int64_t>(position) - minimum, 0, d));
     int offset, length;
     if (page != 0) {
         offset = MulDiv(along, L, d);

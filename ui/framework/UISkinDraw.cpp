@@ -42,7 +42,7 @@ bool ClipSource(const CHBitmap& bitmap, CHRect& source) {
 // Paints source of pixels scaled into dest. The source is cut out as a sub-surface with padded
 // edges, so scaling never samples the neighbouring pictures of a sprite sheet.
 void PaintPiece(cairo_t* target, const CHBitmap& pixels, const CHRect& source, const CHRect& dest,
-                double scale) {
+                double scale, SkinScaling scaling) {
     SurfacePtr whole = WrapBitmap(pixels);
     int sw = source.right - source.left;
     int sh = source.bottom - source.top;
@@ -57,7 +57,8 @@ void PaintPiece(cairo_t* target, const CHBitmap& pixels, const CHRect& source, c
     cairo_pattern_set_matrix(pattern, &matrix);
     cairo_pattern_set_extend(pattern, CAIRO_EXTEND_PAD);
     bool exact = std::abs(dw * scale - sw) < 1e-6 && std::abs(dh * scale - sh) < 1e-6;
-    cairo_pattern_set_filter(pattern, exact ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
+    bool nearest = exact || scaling == SkinScaling::Nearest;
+    cairo_pattern_set_filter(pattern, nearest ? CAIRO_FILTER_NEAREST : CAIRO_FILTER_GOOD);
     cairo_save(target);
     cairo_set_operator(target, CAIRO_OPERATOR_OVER);
     cairo_set_source(target, pattern);
@@ -172,7 +173,7 @@ void PlaceForeground(const CHRect& dest, int w, int h, int align, int& left, int
 } // namespace
 
 void DrawBitmap(const CHBitmap& bitmap, cairo_t* target, const CHRect& dest, const CHRect& source,
-                SkinColor key) {
+                SkinColor key, SkinScaling scaling) {
     if (!target || bitmap.IsEmpty() || dest.right <= dest.left || dest.bottom <= dest.top) {
         return;
     }
@@ -198,7 +199,7 @@ void DrawBitmap(const CHBitmap& bitmap, cairo_t* target, const CHRect& dest, con
     }
     // A 1:1 piece at 2x from a 1x picture is still scaled; only exact device sizes copy.
     double pixelScale = chosen == &bitmap ? scale : scale / 2;
-    PaintPiece(target, *pixels, clipped, dest, pixelScale);
+    PaintPiece(target, *pixels, clipped, dest, pixelScale, scaling);
 }
 
 void DrawImageStyle(cairo_t* target, const CHRect& dest, const SkinImageStyle& style) {

@@ -92,7 +92,7 @@ void DrawSkinText(cairo_t* cr, std::string_view text, const CHRect& rect,
     if (singleLine) {
         pango_layout_set_single_paragraph_mode(layout, TRUE);
         pango_layout_set_ellipsize(layout, (flags & kTextWordEllipsis) ? PANGO_ELLIPSIZE_END
-                                                                        : PANGO_ELLIPSIZE_NONE);
+                                                                       : PANGO_ELLIPSIZE_NONE);
     } else {
         pango_layout_set_wrap(layout, PANGO_WRAP_WORD_CHAR);
         if (flags & kTextWordEllipsis) {

@@ -96,8 +96,8 @@ void UITabCtrl::Draw(cairo_t* cr, const CHRect& rect, const CHRect&) {
         bool current = static_cast<int>(i) == m_current;
         DrawImageStyle(cr, item.rect, current ? m_itemPressed : m_itemNormal);
         const SkinTextStyle& style = current ? m_textPressed : m_textNormal;
-        DrawSkinText(cr, item.text, RectOffset(item.rect, style.offsetX, style.offsetY),
-                     style.font, style.color, kTextCenter | kTextVCenter | kTextSingleLine);
+        DrawSkinText(cr, item.text, RectOffset(item.rect, style.offsetX, style.offsetY), style.font,
+                     style.color, kTextCenter | kTextVCenter | kTextSingleLine);
     }
 }
 

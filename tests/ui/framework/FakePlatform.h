@@ -14,7 +14,10 @@ class FakeWindow : public INativeWindow {
 public:
     void Show() override { visible = true; }
     void Hide() override { visible = false; }
-    void Present() override { visible = true; ++presents; }
+    void Present() override {
+        visible = true;
+        ++presents;
+    }
     void Iconify() override { iconified = true; }
     void Maximize(bool on) override { maximized = on; }
     bool IsVisible() const override { return visible; }
@@ -23,7 +26,9 @@ public:
     void Resize(int width, int height) override { frame.width = width, frame.height = height; }
     NativeRect Frame() const override { return frame; }
     void BeginMoveDrag(const NativeEvent&) override { ++moveDrags; }
-    void BeginResizeDrag(NativeEdge edge, const NativeEvent&) override { resizeEdges.push_back(edge); }
+    void BeginResizeDrag(NativeEdge edge, const NativeEvent&) override {
+        resizeEdges.push_back(edge);
+    }
     void SetCursor(NativeCursor c) override { cursor = c; }
     void Invalidate(const NativeRect& rect) override { invalidated.push_back(rect); }
     void SetShape(const std::vector<NativeRect>& keep) override { shape = keep, ++shapeSets; }
@@ -165,8 +170,7 @@ public:
 };
 
 // A windowed root of the given size on the fake platform.
-template <class T = UIObject>
-std::unique_ptr<T> MakeWindowRoot(int width = 400, int height = 300) {
+template <class T = UIObject> std::unique_ptr<T> MakeWindowRoot(int width = 400, int height = 300) {
     auto root = std::make_unique<T>();
     NativeWindowOptions options;
     options.width = width;
@@ -176,4 +180,3 @@ std::unique_ptr<T> MakeWindowRoot(int width = 400, int height = 300) {
     static_cast<FakeWindow*>(root->Native())->visible = true;
     return root;
 }
-

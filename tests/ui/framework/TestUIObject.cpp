@@ -176,7 +176,8 @@ TEST_F(UIObjectTest, FocusMovesToThePressedElementAndKeysFollowIt) {
     EXPECT_EQ(root->FocusedElement(), a);
     log.clear();
     Click(*root, 110, 10);
-    EXPECT_EQ(log, (std::vector<std::string>{"leave a", "enter b", "lost a", "gained b", "down b"}));
+    EXPECT_EQ(log,
+              (std::vector<std::string>{"leave a", "enter b", "lost a", "gained b", "down b"}));
     EXPECT_GE(static_cast<FakeWindow*>(root->Native())->focusGrabs, 2);
 }
 
