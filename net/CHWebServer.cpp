@@ -2,6 +2,7 @@
 
 #include "library/IDBCenter.h"
 #include "media/TextUtil.h"
+#include "net/WebAppFiles.h"
 #include "platform/FileSystem.h"
 #include "platform/Folders.h"
 #include "shell/AccessPoints.h"
@@ -234,6 +235,9 @@ int CHWebServer::HandleRequest(std::string head, std::string body, const std::st
             (*open)(request, answer);
             return Answer(answer, headers, response);
         }
+        if (IsWebAppRequest(request.method, request.path)) {
+            return ServeWebApp(request, headers, response);
+        }
         if (!IsAllowed(request)) {
             headers["Content-Type"] = "text/html";
             headers["Content-Length"] = std::to_string(sizeof(kForbiddenBody) - 1);
@@ -303,38 +307,31 @@ int CHWebServer::Answer(HttpResponse& answer, HeaderMap& headers, std::string& r
 
 int CHWebServer::ServeStatic(const HttpRequest& request, HeaderMap& headers,
                              std::string& response) const {
-    if (request.path.find('\0') != std::string::npos) {
-        return 0;
-    }
-    fs::path pages = GetPagesFolder();
-    std::error_code error;
-    fs::path base = fs::canonical(pages, error);
-    if (error || base.empty()) {
-        return 0;
-    }
-    // The request path is appended as text, not as a path component: "/x" names a file inside
-    // Pages, anything without a leading "/" names a sibling and fails the check below.
-    fs::path real = fs::canonical(fs::path(pages.native() + request.path), error);
-    if (error) {
-        return 0;
-    }
-    std::string prefix = base.native();
-    if (prefix.back() != '/') {
-        prefix += '/';
-    }
-    const std::string& resolved = real.native();
-    if (resolved.size() <= prefix.size() || resolved.compare(0, prefix.size(), prefix) != 0) {
-        return 0;
-    }
-    if (!fs::is_regular_file(real, error) || error) {
-        return 0;
-    }
     std::string bytes;
-    if (!ReadWholeFile(real, bytes)) {
+    if (!ReadFileInside(GetPagesFolder(), request.path, bytes)) {
         return 0;
     }
     headers["Content-Type"] = ContentTypeFor(request.path);
     headers["Content-Length"] = std::to_string(bytes.size());
+    BuildResponseHead(200, headers, response);
+    response += bytes;
+    return 1;
+}
+
+int CHWebServer::ServeWebApp(const HttpRequest& request, HeaderMap& headers,
+                             std::string& response) const {
+    const std::string file = WebAppFilePath(request.path);
+    std::string bytes;
+    if (!ReadFileInside(GetPagesFolder() / kWebAppFolder, file, bytes)) {
+        return 0;
+    }
+    headers["Content-Type"] = WebAppContentType(file);
+    headers["Content-Length"] = std::to_string(bytes.size());
+    headers["Content-Security-Policy"] = kWebAppPolicy;
+    headers["X-Content-Type-Options"] = "nosniff";
+    headers["Referrer-Policy"] = "no-referrer";
+    // The pages change with the program; the browser asks again instead of keeping old copies.
+    headers["Cache-Control"] = "no-cache";
     BuildResponseHead(200, headers, response);
     response += bytes;
     return 1;

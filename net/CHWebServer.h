@@ -2,6 +2,7 @@
 // The HTTP layer over CHServer: parses the request, splits the query, lets callers in through
 // the authorisation gate, dispatches on the route table and falls back to static files from the
 // "Pages" folder. Every response carries "Server: Vellumo/1.2" and "Connection: Close".
+// GET requests for the browser app ("/app", "Pages/app") are served before the gate.
 
 #include "net/CHServer.h"
 #include "net/HttpRequest.h"
@@ -79,6 +80,8 @@ private:
                          std::string_view key) const;
     bool IsAllowed(const HttpRequest& request) const;
     int ServeStatic(const HttpRequest& request, HeaderMap& headers, std::string& response) const;
+    // The browser app's files ("/app..."), open to every caller; see net/WebAppFiles.h.
+    int ServeWebApp(const HttpRequest& request, HeaderMap& headers, std::string& response) const;
     int Answer(HttpResponse& answer, HeaderMap& headers, std::string& response) const;
 
     mutable std::shared_mutex m_routeLock;

@@ -3,6 +3,7 @@
 #include "pairing/CHQrEncoder.h"
 #include "pairing/PairingPayload.h"
 #include "pairing/QrImage.h"
+#include "pairing/WebAppLink.h"
 #include "platform/Dialogs.h"
 #include "platform/Version.h"
 #include "shell/CSingleInstance.h"
@@ -79,8 +80,9 @@ std::string CVellumoApp::UsageText() {
            "\n"
            "  --headless          run the service without windows (also chosen when neither\n"
            "                      DISPLAY nor WAYLAND_DISPLAY is set). Prints the storage\n"
-           "                      folder, address, pairing password and pairing QR code, then\n"
-           "                      serves until SIGINT (Ctrl+C) or SIGTERM.\n"
+           "                      folder, address, pairing password and pairing QR code, the\n"
+           "                      browser app's address and its QR code, then serves until\n"
+           "                      SIGINT (Ctrl+C) or SIGTERM.\n"
            "  --silence           as the first argument: start hidden (used by the start-with-\n"
            "                      the-system entry).\n"
            "  --set-password TEXT set the pairing password phones must give (1 to 20\n"
@@ -230,6 +232,14 @@ int CVellumoApp::RunService(const AppOptions& options) {
     std::string payload = BuildPairingPayload(password, ip);
     auto symbol = std::make_unique<CHQrEncoder>();
     std::string qr = symbol->Encode(payload.c_str()) ? RenderQrHalfBlocks(*symbol) : "";
+    // A phone without the app opens this link in its browser; the code pairs it in one scan.
+    std::string webApp = WebAppAddress(ip, port);
+    std::string webLink = WebAppPairingLink(ip, port, password);
+    std::string webQr;
+    if (!webLink.empty()) {
+        auto webSymbol = std::make_unique<CHQrEncoder>();
+        webQr = webSymbol->Encode(webLink.c_str()) ? RenderQrHalfBlocks(*webSymbol) : "";
+    }
 
     std::cout << "Vellumo " << kVellumoVersion << " running headless\n"
               << "storage root: " << core->GetRootPath().string() << "\n"
@@ -237,8 +247,12 @@ int CVellumoApp::RunService(const AppOptions& options) {
               << "\n"
               << "pairing password: " << password << "\n"
               << "pairing payload: " << payload << "\n"
-              << qr << "Stop with Ctrl+C or SIGTERM.\n"
-              << std::flush;
+              << qr << "web app: " << (webApp.empty() ? "(no network address found)" : webApp)
+              << "\n";
+    if (!webLink.empty()) {
+        std::cout << "web app pairing link: " << webLink << "\n" << webQr;
+    }
+    std::cout << "Stop with Ctrl+C or SIGTERM.\n" << std::flush;
 
     int signal = 0;
     while (sigwait(&signals, &signal) != 0) {

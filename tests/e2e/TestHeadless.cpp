@@ -49,9 +49,24 @@ TEST(Headless, PrintsRootAddressPasswordPayloadAndQrThenStopsAndRestartsTheSame)
     EXPECT_EQ(document["id"].asString().size(), 32u);
     std::string output = vellumo.Output();
     size_t qrStart = output.find('\n', output.find("pairing payload: ")) + 1;
-    std::string qr = output.substr(qrStart, output.find(kReady) - qrStart);
+    std::string qr = output.substr(qrStart, output.find("web app: ") - qrStart);
     EXPECT_GE(CountOf(qr, "\n"), 15u);
     EXPECT_GT(CountOf(qr, "\u2588") + CountOf(qr, "\u2580") + CountOf(qr, "\u2584"), 100u);
+
+    // Under it, the browser app's address and a second code that also pairs.
+    std::string address = vellumo.OutputValue("address");
+    std::string ip = address.substr(0, address.find(' '));
+    if (std::regex_match(ip, std::regex("[0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+"))) {
+        std::string app = "http://" + ip + ":" + std::to_string(vellumo.Port()) + "/app";
+        EXPECT_EQ(vellumo.OutputValue("web app"), app);
+        EXPECT_EQ(vellumo.OutputValue("web app pairing link"), app + "#pair=" + password);
+        size_t webStart = output.find('\n', output.find("web app pairing link: ")) + 1;
+        std::string webQr = output.substr(webStart, output.find(kReady) - webStart);
+        EXPECT_GE(CountOf(webQr, "\n"), 15u);
+        EXPECT_NE(webQr, qr);
+    } else {
+        EXPECT_EQ(vellumo.OutputValue("web app"), "(no network address found)");
+    }
 
     // The first run recorded its storage folder, so the next start is not a first run.
     EXPECT_TRUE(fs::exists(vellumo.PointerFile()));
