@@ -256,8 +256,9 @@ int CVellumoApp::RunService(const AppOptions& options) {
     }
     int status = kNoDesktop;
     if (desktop) {
-        DesktopStart start{*core, options.silence, signals,
-                           [relay](std::function<void()> handler) { relay->Set(std::move(handler)); }};
+        DesktopStart start{*core, options.silence, signals, [relay](std::function<void()> handler) {
+                               relay->Set(std::move(handler));
+                           }};
         status = InstalledDesktop()(start);
         relay->Set({});
     }

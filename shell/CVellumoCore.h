@@ -92,9 +92,9 @@ public:
 
     // Where tray tips and balloons go while the desktop runs (called from any thread; the
     // desktop posts them to its UI thread). Without them tips are only kept and balloons fail.
-    void SetTrayHandlers(std::function<void(const std::string& tip)> tip,
-                         std::function<bool(const std::string& title, const std::string& text)>
-                             balloon);
+    void
+    SetTrayHandlers(std::function<void(const std::string& tip)> tip,
+                    std::function<bool(const std::string& title, const std::string& text)> balloon);
     std::string TrayTip();
 
     // The busy state of local imports (the desktop shows an animation while it is true).

@@ -9,7 +9,12 @@
 CMainWnd::CMainWnd(CVellumoCore& core, UIResource& skin, CHUiDispatcher& dispatcher)
     : m_core(core), m_skin(skin), m_dispatcher(dispatcher) {}
 
-CMainWnd::~CMainWnd() = default;
+CMainWnd::~CMainWnd() {
+    // The panels ask this window for the core while they go: they go first.
+    if (m_content != nullptr) {
+        DestroyChild(m_content);
+    }
+}
 
 IResource* CMainWnd::Skin() {
     return &m_skin;

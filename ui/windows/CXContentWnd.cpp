@@ -6,8 +6,7 @@
 
 #include <algorithm>
 
-bool CXContentWnd::ApplySkin(IResource* resource, std::string_view path,
-                             const Json::Value* start) {
+bool CXContentWnd::ApplySkin(IResource* resource, std::string_view path, const Json::Value* start) {
     UIPane::ApplySkin(resource, path, start);
     m_devices = Add<CXDevInfo>(m_host);
     m_pc = Add<CXPCInfo>(m_host);

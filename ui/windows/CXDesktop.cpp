@@ -1,5 +1,6 @@
 #include "ui/windows/CXDesktop.h"
 
+#include "pairing/PairingPayload.h"
 #include "platform/Dialogs.h"
 #include "platform/Resources.h"
 #include "platform/UiDispatcher.h"
@@ -101,7 +102,7 @@ struct Desktop {
         }
         std::string tree = DumpElementTree(*window);
         // The tray as well, spliced in as the object's last member.
-        std::string kind = !tray                                     ? "none"
+        std::string kind = !tray                                      ? "none"
                            : tray->Kind() == TrayKind::StatusNotifier ? "statusnotifier"
                                                                       : "xembed";
         tree.resize(tree.size() - 2); // "}\n"
@@ -180,7 +181,41 @@ struct Desktop {
     }
 };
 
+// The same lines as headless mode, for whoever started the program from a terminal.
+void PrintPairing(CVellumoCore& core) {
+    int port = core.WaitServicePort(10000);
+    std::string password = core.GetPairingPassword();
+    std::cout << "storage root: " << core.GetRootPath().string() << "\n"
+              << "port: " << port << "\n"
+              << "pairing password: " << password << "\n"
+              << "pairing payload: " << BuildPairingPayload(password, core.GetLocalIP()) << "\n";
+}
+
 } // namespace
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+// Sanitizer builds: the desktop libraries keep process-wide caches (fonts, types, the session
+// bus connection) until exit; they are not leaks of this program.
+extern "C" const char* __lsan_default_suppressions() {
+    return "leak:libfontconfig.so\n"
+           "leak:libpango-1.0.so\n"
+           "leak:libpangoft2-1.0.so\n"
+           "leak:libpangocairo-1.0.so\n"
+           "leak:libglib-2.0.so\n"
+           "leak:libgobject-2.0.so\n"
+           "leak:libgio-2.0.so\n"
+           "leak:libharfbuzz.so\n"
+           "leak:libgtk-3.so\n"
+           "leak:libgdk-3.so\n"
+           "leak:libdbus-1.so\n"
+           "leak:libnotify.so\n"
+           "leak:libayatana-appindicator3.so\n"
+           "leak:libdbusmenu-glib.so\n"
+           "leak:libdbusmenu-gtk3.so\n";
+}
+#endif
+#endif
 
 int RunDesktop(DesktopStart& start) {
     auto platform = CreateGtkPlatform();
@@ -210,7 +245,8 @@ int RunDesktop(DesktopStart& start) {
     }
     desktop.window->SetQuitHandler([&desktop] { desktop.Quit(); });
     desktop.InstallTray();
-    start.setShowHandler([&ui, &desktop] { ui.Post([&desktop] { desktop.window->ShowWindow(); }); });
+    start.setShowHandler(
+        [&ui, &desktop] { ui.Post([&desktop] { desktop.window->ShowWindow(); }); });
     // Without a tray icon a silent start stays windowless until a second start shows it.
     if (!start.silence) {
         desktop.window->ShowWindow();
@@ -229,6 +265,7 @@ int RunDesktop(DesktopStart& start) {
                 ui.Post([&desktop] { desktop.Quit(); });
             }
         });
+        PrintPairing(start.core);
         std::cout << "Vellumo is running with its window.\n" << std::flush;
         desktop.platform->RunLoop();
     }

@@ -11,6 +11,7 @@
 #include "ui/framework/UIButton.h"
 #include "ui/framework/UIHyperLink.h"
 #include "ui/framework/UISkinDraw.h"
+#include "ui/framework/UISkinPaths.h"
 #include "ui/framework/UISkinText.h"
 #include "ui/windows/CXQRCodeView.h"
 #include "ui/windows/FolderOpener.h"
@@ -38,8 +39,8 @@ template <class T> std::shared_ptr<const T> DataAs(const std::shared_ptr<const v
 CXDevInfo::CXDevInfo(IPanelHost& host) : m_host(host) {}
 
 CXDevInfo::~CXDevInfo() {
-    if (m_subscribed) {
-        CNotifyHub& hub = m_host.Core().Hub();
+    if (m_hub != nullptr) {
+        CNotifyHub& hub = *m_hub;
         for (int code : {NOTIFY_DEVICES_CHANGED, NOTIFY_BACKUP_PROGRESS, NOTIFY_BACKUP_DONE,
                          NOTIFY_DEVICE_STATS}) {
             hub.Unsubscribe(this, code);
@@ -60,6 +61,7 @@ bool CXDevInfo::ApplySkin(IResource* resource, std::string_view path, const Json
     m_progressBG = image("DeviceInfoPanel/ProgressBG");
     m_progressFG = image("DeviceInfoPanel/ProgressFG");
     m_intro = image("DeviceInfoPanel/IntroduceAnimate/1");
+    m_headerFont = resource->GetFont(SkinPaths::kFontBold14);
     for (int i = 1; i <= 6; ++i) {
         m_busyFrames.push_back(
             resource->GetImageStyle("DeviceInfoPanel/Animate/" + std::to_string(i), nullptr));
@@ -67,12 +69,11 @@ bool CXDevInfo::ApplySkin(IResource* resource, std::string_view path, const Json
     m_qrButton = Add<UIQRBtn>();
     m_qrButton->ApplySkin(resource, "");
     m_qrButton->SetId(kQrButtonId);
-    CNotifyHub& hub = m_host.Core().Hub();
-    for (int code :
-         {NOTIFY_DEVICES_CHANGED, NOTIFY_BACKUP_PROGRESS, NOTIFY_BACKUP_DONE, NOTIFY_DEVICE_STATS}) {
-        hub.Subscribe(this, code);
+    m_hub = &m_host.Core().Hub();
+    for (int code : {NOTIFY_DEVICES_CHANGED, NOTIFY_BACKUP_PROGRESS, NOTIFY_BACKUP_DONE,
+                     NOTIFY_DEVICE_STATS}) {
+        m_hub->Subscribe(this, code);
     }
-    m_subscribed = true;
     // Phones paired in earlier runs: the list is built once now that changes are followed.
     UpdateItemList();
     return true;
@@ -207,7 +208,7 @@ std::string CXDevInfo::HeaderText() const {
 void CXDevInfo::Draw(cairo_t* cr, const CHRect& rect, const CHRect& dirty) {
     UIObject::Draw(cr, rect, dirty);
     DrawSkinText(cr, HeaderText(), {rect.left + 40, rect.top, rect.right, rect.top + 43},
-                 DefaultUiFont(), kHeaderColor, kTextVCenter);
+                 m_headerFont ? m_headerFont : DefaultUiFont(), kHeaderColor, kTextVCenter);
     if (m_items.empty()) {
         DrawImageStyle(cr, {rect.left + 10, rect.top + 35, rect.right - 10, rect.top + 310},
                        m_intro);
@@ -224,10 +225,10 @@ void CXDevInfo::DrawItem(cairo_t* cr, const Item& item) {
     if (item.expanded) {
         DrawImageStyleAt(cr, r.left + 10, r.top + 10, busy ? m_deviceNormalHL : m_deviceNormal);
         if (item.phase != BackupProgress::kPhaseTransfer) {
-            std::string photos = item.count > 0 || item.lastTime.empty()
-                                     ? std::to_string(item.count) + "张照片(已去重), " +
-                                           FormatSize(item.bytes)
-                                     : std::string();
+            std::string photos =
+                item.count > 0 || item.lastTime.empty()
+                    ? std::to_string(item.count) + "张照片(已去重), " + FormatSize(item.bytes)
+                    : std::string();
             DrawSkinText(cr, photos, {r.left + 80, r.top + 46, r.right, r.top + 66},
                          DefaultUiFont(), kLineColor, 0);
             if (!item.lastTime.empty()) {
@@ -235,9 +236,8 @@ void CXDevInfo::DrawItem(cairo_t* cr, const Item& item) {
                              DefaultUiFont(), kLineColor, 0);
                 DrawSkinText(cr, item.lastTime, {r.left + 135, r.top + 65, r.right, r.top + 85},
                              DefaultUiFont(), kLineColor, 0);
-                DrawSkinText(cr, item.lastSummary,
-                             {r.left + 135, r.top + 85, r.right, r.top + 105}, DefaultUiFont(),
-                             kLineColor, 0);
+                DrawSkinText(cr, item.lastSummary, {r.left + 135, r.top + 85, r.right, r.top + 105},
+                             DefaultUiFont(), kLineColor, 0);
             }
         }
         if (busy) {
@@ -258,8 +258,8 @@ void CXDevInfo::DrawItem(cairo_t* cr, const Item& item) {
         int nameWidth = std::min(item.link->TextWidth(), kNameMaxWidth);
         const CHRect& link = item.link->Rect();
         DrawSkinText(cr, item.shortStatus,
-                     {r.left + 80 + nameWidth + 8, link.top, r.right, link.bottom},
-                     DefaultUiFont(), kLineColor, kTextVCenter);
+                     {r.left + 80 + nameWidth + 8, link.top, r.right, link.bottom}, DefaultUiFont(),
+                     kLineColor, kTextVCenter);
     }
 }
 

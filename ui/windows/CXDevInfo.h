@@ -16,6 +16,7 @@
 #include <vector>
 
 class CXQRCodeView;
+class CNotifyHub;
 class IPanelHost;
 class UIAnimate;
 class UIButton;
@@ -102,7 +103,7 @@ private:
 
     IPanelHost& m_host;
     IResource* m_skin = nullptr;
-    bool m_subscribed = false;
+    CNotifyHub* m_hub = nullptr; // kept: the host is gone when the panel is destroyed
     std::vector<std::unique_ptr<Item>> m_items;
     Item* m_highlight = nullptr;
     int m_contentHeight = kMinContentHeight;
@@ -112,4 +113,5 @@ private:
     SkinImageStyle m_itemBack{}, m_itemBackHL{}, m_deviceNormal{}, m_deviceSmall{},
         m_deviceNormalHL{}, m_deviceSmallHL{}, m_progressBG{}, m_progressFG{}, m_intro{};
     std::vector<SkinImageStyle> m_busyFrames;
+    const PangoFontDescription* m_headerFont = nullptr;
 };

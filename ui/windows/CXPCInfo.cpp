@@ -9,6 +9,7 @@
 #include "ui/framework/UIAnimate.h"
 #include "ui/framework/UIButton.h"
 #include "ui/framework/UISkinDraw.h"
+#include "ui/framework/UISkinPaths.h"
 #include "ui/framework/UISkinText.h"
 #include "ui/windows/FolderOpener.h"
 #include "ui/windows/IPanelHost.h"
@@ -45,8 +46,8 @@ void GreyLine(cairo_t* cr, int left, int right, int y, double grey) {
 CXPCInfo::CXPCInfo(IPanelHost& host) : m_host(host) {}
 
 CXPCInfo::~CXPCInfo() {
-    if (m_subscribed) {
-        m_host.Core().Hub().Unsubscribe(this, NOTIFY_DEVICE_STATS);
+    if (m_hub != nullptr) {
+        m_hub->Unsubscribe(this, NOTIFY_DEVICE_STATS);
     }
 }
 
@@ -64,6 +65,7 @@ bool CXPCInfo::ApplySkin(IResource* resource, std::string_view path, const Json:
     }
     m_address = "IP: " + core.GetLocalIP();
     m_computer = resource->GetImageStyle("MainWindow/ComputerIcon", nullptr);
+    m_nameFont = resource->GetFont(SkinPaths::kFontBold16);
     m_openFolder = MakeButton(*this, resource, "打开文件夹", kOpenFolderId, 440, 35);
     m_addPhotos = MakeButton(*this, resource, "添加照片", kAddPhotosId, 440, 82);
     m_busy = Add<UIAnimate>();
@@ -77,8 +79,8 @@ bool CXPCInfo::ApplySkin(IResource* resource, std::string_view path, const Json:
     m_busy->SetAnchorTopLeft(true);
     m_busy->SetLayout(560, 90, 18, 18);
     m_busy->Show(false);
-    core.Hub().Subscribe(this, NOTIFY_DEVICE_STATS);
-    m_subscribed = true;
+    m_hub = &core.Hub();
+    m_hub->Subscribe(this, NOTIFY_DEVICE_STATS);
     RefreshStatistics(true);
     return true;
 }
@@ -88,7 +90,7 @@ void CXPCInfo::Draw(cairo_t* cr, const CHRect& rect, const CHRect& dirty) {
     DrawImageStyleAt(cr, rect.left + 40, rect.top + 25, m_computer);
     int left = rect.left + 160;
     DrawSkinText(cr, m_name, {left, rect.top + 30, rect.right, rect.top + 65},
-                 DefaultUiFont(), kNameColor, 0);
+                 m_nameFont ? m_nameFont : DefaultUiFont(), kNameColor, 0);
     DrawSkinText(cr, m_address, {left, rect.top + 55, rect.left + 610, rect.top + 85},
                  DefaultUiFont(), kLineColor, 0);
     DrawSkinText(cr, m_library, {left, rect.top + 75, rect.left + 430, rect.top + 105},

@@ -7,6 +7,7 @@
 
 #include <string>
 
+class CNotifyHub;
 class IPanelHost;
 class UIAnimate;
 class UIButton;
@@ -40,11 +41,12 @@ private:
     void AddPhotos();
 
     IPanelHost& m_host;
-    bool m_subscribed = false;
+    CNotifyHub* m_hub = nullptr; // kept: the host is gone when the panel is destroyed
     std::string m_name;
     std::string m_address;
     std::string m_library;
     SkinImageStyle m_computer{};
+    const PangoFontDescription* m_nameFont = nullptr;
     UIButton* m_openFolder = nullptr;
     UIButton* m_addPhotos = nullptr;
     UIAnimate* m_busy = nullptr;

@@ -99,5 +99,6 @@ std::string DumpElementTree(UIObject& root) {
     }
     Json::StreamWriterBuilder writer;
     writer["indentation"] = "";
+    writer["emitUTF8"] = true;
     return Json::writeString(writer, tree) + "\n";
 }
