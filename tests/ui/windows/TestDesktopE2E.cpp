@@ -28,7 +28,7 @@ constexpr const char* kPhone = "127.0.0.2";
 constexpr const char* kKey = "desk-phone-1";
 
 pid_t SpawnTool(const std::vector<std::string>& args, const std::string& display, int outFd = -1,
-                int keepFd = -1) {
+                int keepFd = -1, const std::vector<std::string>& extraEnv = {}) {
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     int devnull = open("/dev/null", O_RDWR | O_CLOEXEC);
@@ -46,6 +46,7 @@ pid_t SpawnTool(const std::vector<std::string>& args, const std::string& display
     if (!display.empty()) {
         env.push_back("DISPLAY=" + display);
     }
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
     std::vector<char*> envp;
     for (std::string& e : env) {
         envp.push_back(e.data());
@@ -118,12 +119,41 @@ protected:
         }
         m_app.reset();
         EndProcess(m_trayer);
+        EndProcess(m_watcher);
+        EndProcess(m_dunst);
+        EndProcess(m_busDaemon);
+    }
+
+    // A session bus of the test's own; its address in m_bus.
+    void StartSessionBus() {
+        fs::path out = m_dir / "bus-address";
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        m_busDaemon =
+            SpawnTool({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", fd);
+        close(fd);
+        ASSERT_GT(m_busDaemon, 0) << "dbus-daemon is not installed (package dbus)";
+        ASSERT_TRUE(
+            WaitFor([&] { return ReadTestFile(out).find('\n') != std::string::npos; }, 10s));
+        m_bus = ReadTestFile(out);
+        m_bus.pop_back();
+    }
+
+    // Starts a helper on the test's bus and display with its output in a file.
+    pid_t StartOnBus(const std::vector<std::string>& args, const fs::path& output) {
+        int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        pid_t pid = SpawnTool(args, s_display, fd, -1, {"DBUS_SESSION_BUS_ADDRESS=" + m_bus});
+        close(fd);
+        return pid;
     }
 
     void StartApp(const std::vector<std::string>& args = {}) {
         m_app = std::make_unique<VellumoProcess>(VellumoBinaryPath(), m_dir.Path());
-        m_app->SetExtraEnvironment(
-            {"DISPLAY=" + s_display, "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string()});
+        std::vector<std::string> env = {"DISPLAY=" + s_display,
+                                        "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string()};
+        if (!m_bus.empty()) {
+            env.push_back("DBUS_SESSION_BUS_ADDRESS=" + m_bus);
+        }
+        m_app->SetExtraEnvironment(env);
         ASSERT_TRUE(m_app->Start(args));
         ASSERT_TRUE(m_app->WaitForOutput(kRunning)) << m_app->ErrorOutput();
     }
@@ -197,6 +227,10 @@ protected:
     TempDir m_dir{"vellumo-desktop"};
     std::unique_ptr<VellumoProcess> m_app;
     pid_t m_trayer = -1;
+    pid_t m_busDaemon = -1;
+    pid_t m_watcher = -1;
+    pid_t m_dunst = -1;
+    std::string m_bus;
 };
 
 pid_t DesktopE2E::s_xvfb = -1;
@@ -348,6 +382,63 @@ TEST_F(DesktopE2E, WithAnXEmbedTrayCloseHidesAndTheTrayMenuShowsAndQuits) {
     ASSERT_EQ(RunTool({"xdotool", "sleep", "0.5", "key", "Up", "Return"}), 0);
     EXPECT_TRUE(WaitFor([&] { return !m_app->IsRunning(); }, 20s));
     EXPECT_EQ(m_app->Stop(SIGTERM), 0) << m_app->ErrorOutput();
+}
+
+TEST_F(DesktopE2E, TheStatusNotifierItemRegistersAndABalloonReachesTheNotificationServer) {
+    StartSessionBus();
+    fs::path data = fs::path(VELLUMO_SOURCE_DIR) / "tests/ui/windows/data";
+    fs::path watcherOut = m_dir / "watcher.txt";
+    m_watcher = StartOnBus({"/usr/bin/python3", (data / "sni_watcher.py").string()}, watcherOut);
+    ASSERT_TRUE(WaitFor(
+        [&] { return ReadTestFile(watcherOut).find("watching") != std::string::npos; }, 10s))
+        << "the watcher script did not start (package python3-gi)";
+    // dunst runs a recording script for every notification it shows.
+    fs::path record = m_dir / "notifications.txt";
+    fs::path script = m_dir / "record.sh";
+    ASSERT_TRUE(WriteTestFile(script, "#!/bin/sh\nprintf '%s|%s\\n' \"$2\" \"$3\" >> '" +
+                                          record.string() + "'\n"));
+    fs::permissions(script, fs::perms::owner_all);
+    std::string config = ReadTestFile(data / "dunstrc");
+    config.replace(config.find("@SCRIPT@"), 8, script.string());
+    ASSERT_TRUE(WriteTestFile(m_dir / "dunstrc", config));
+    m_dunst = StartOnBus({"dunst", "-config", (m_dir / "dunstrc").string()}, m_dir / "dunst.txt");
+    ASSERT_GT(m_dunst, 0) << "dunst is not installed (package dunst)";
+
+    StartApp();
+    Json::Value tree = TreeUntil(
+        [](const Json::Value& t) { return Shown(t) && t["tray"].asString() == "statusnotifier"; });
+    ASSERT_EQ(tree["tray"].asString(), "statusnotifier");
+    EXPECT_TRUE(WaitFor(
+        [&] { return ReadTestFile(watcherOut).find("registered") != std::string::npos; }, 10s))
+        << ReadTestFile(watcherOut);
+
+    // Hidden to the tray, a finished backup shows a balloon with the phone's name.
+    ClickAt(tree, 611, 25);
+    TreeUntil([](const Json::Value& t) { return !Shown(t); });
+    std::string password = m_app->OutputValue("pairing password");
+    ASSERT_EQ(
+        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + password + "&type=1&modal=Pixel<b>")
+            .status,
+        200);
+    TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"].size() == 1;
+    });
+    TestJpegOptions options;
+    options.seed = 9;
+    options.width = 64;
+    options.height = 48;
+    ASSERT_EQ(Phone("/import?key=" + std::string(kKey) +
+                        "&name=IMG_9.JPG&vmd5=dG9rZW45&cur=1&total=1&speed=10&time=1",
+                    MakeTestJpeg(options))
+                  .status,
+              200);
+    EXPECT_TRUE(
+        WaitFor([&] { return ReadTestFile(record).find("备份完成") != std::string::npos; }, 15s))
+        << ReadTestFile(m_dir / "dunst.txt");
+    // Markup in a phone's name reaches the server escaped, shown as written.
+    EXPECT_NE(ReadTestFile(record).find("Vellumo|Pixel&lt;b&gt;  备份完成"), std::string::npos)
+        << ReadTestFile(record);
 }
 
 } // namespace
