@@ -13,6 +13,8 @@
 #include "ui/framework/UISkinDraw.h"
 #include "ui/framework/UISkinPaths.h"
 #include "ui/framework/UISkinText.h"
+#include "ui/windows/CXContentWnd.h"
+#include "ui/windows/CXIntroAnimate.h"
 #include "ui/windows/CXQRCodeView.h"
 #include "ui/windows/FolderOpener.h"
 #include "ui/windows/IPanelHost.h"
@@ -60,7 +62,6 @@ bool CXDevInfo::ApplySkin(IResource* resource, std::string_view path, const Json
     m_deviceSmallHL = image("DeviceInfoPanel/DeviceSmallIconHL");
     m_progressBG = image("DeviceInfoPanel/ProgressBG");
     m_progressFG = image("DeviceInfoPanel/ProgressFG");
-    m_intro = image("DeviceInfoPanel/IntroduceAnimate/1");
     m_headerFont = resource->GetFont(SkinPaths::kFontBold14);
     for (int i = 1; i <= 6; ++i) {
         m_busyFrames.push_back(
@@ -171,8 +172,22 @@ void CXDevInfo::PlaceQrButton() {
     }
     if (m_items.empty()) {
         m_qrButton->SetLayout(-130, 8, 110, 30);
+        if (m_introAnimate == nullptr) {
+            m_introAnimate = Add<CXIntroAnimate>();
+            m_introAnimate->ApplySkin(m_skin, "");
+            m_introAnimate->SetAnchorTopLeft(true);
+            m_introAnimate->SetLayout(10, 35, CXContentWnd::kPanelWidth - 20, 275);
+            BringToFront(m_qrButton); // the button's lower edge overlaps the slides
+            if (m_qrView != nullptr) {
+                BringToFront(m_qrView);
+            }
+        }
+        m_introAnimate->Show(true);
     } else {
         m_qrButton->SetLayout(-70, 8, 30, 30);
+        if (m_introAnimate != nullptr) {
+            m_introAnimate->Show(false);
+        }
     }
 }
 
@@ -209,10 +224,6 @@ void CXDevInfo::Draw(cairo_t* cr, const CHRect& rect, const CHRect& dirty) {
     UIObject::Draw(cr, rect, dirty);
     DrawSkinText(cr, HeaderText(), {rect.left + 40, rect.top, rect.right, rect.top + 43},
                  m_headerFont ? m_headerFont : DefaultUiFont(), kHeaderColor, kTextVCenter);
-    if (m_items.empty()) {
-        DrawImageStyle(cr, {rect.left + 10, rect.top + 35, rect.right - 10, rect.top + 310},
-                       m_intro);
-    }
     for (const auto& item : m_items) {
         DrawItem(cr, *item);
     }

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+class CXIntroAnimate;
 class CXQRCodeView;
 class CNotifyHub;
 class IPanelHost;
@@ -87,6 +88,7 @@ public:
     Item* FindItem(const std::string& key);
     std::string HeaderText() const;
     CXQRCodeView* QrView() const { return m_qrView; }
+    CXIntroAnimate* Intro() const { return m_introAnimate; }
     UIQRBtn* QrButton() const { return m_qrButton; }
     std::string CurrentPairingPayload();
 
@@ -110,8 +112,9 @@ private:
     int m_stallTimer = 0;
     UIQRBtn* m_qrButton = nullptr;
     CXQRCodeView* m_qrView = nullptr;
+    CXIntroAnimate* m_introAnimate = nullptr;
     SkinImageStyle m_itemBack{}, m_itemBackHL{}, m_deviceNormal{}, m_deviceSmall{},
-        m_deviceNormalHL{}, m_deviceSmallHL{}, m_progressBG{}, m_progressFG{}, m_intro{};
+        m_deviceNormalHL{}, m_deviceSmallHL{}, m_progressBG{}, m_progressFG{};
     std::vector<SkinImageStyle> m_busyFrames;
     const PangoFontDescription* m_headerFont = nullptr;
 };

@@ -9,6 +9,7 @@
 #include "ui/framework/UIScrollBar.h"
 #include "ui/windows/CXContentWnd.h"
 #include "ui/windows/CXDevInfo.h"
+#include "ui/windows/CXIntroAnimate.h"
 #include "ui/windows/CXPCInfo.h"
 #include "ui/windows/CXQRCodeView.h"
 #include "ui/windows/IPanelHost.h"
@@ -137,6 +138,8 @@ TEST_F(DevicePanel, PhonesPairedEarlierAppearAtStartAndNewOnesWhenNotified) {
     BuildPanels();
     EXPECT_EQ(Devices().HeaderText(), "WiFi传输图片到电脑，就这么简单");
     EXPECT_EQ(Devices().QrButton()->Layout().w, 110);
+    ASSERT_NE(Devices().Intro(), nullptr);
+    EXPECT_TRUE(Devices().Intro()->IsVisible()) << "the introduction while no phone is paired";
     m_content.reset();
 
     Pair("k1", "Pixel");
@@ -144,6 +147,7 @@ TEST_F(DevicePanel, PhonesPairedEarlierAppearAtStartAndNewOnesWhenNotified) {
     ASSERT_EQ(Devices().Items().size(), 1u) << "a phone paired in an earlier run";
     EXPECT_EQ(Devices().Items()[0]->name, "Pixel");
     EXPECT_EQ(Devices().QrButton()->Layout().w, 30);
+    EXPECT_TRUE(Devices().Intro() == nullptr || !Devices().Intro()->IsVisible());
 
     Pair("k2", "Galaxy");
     NotifyFromWorker(NOTIFY_DEVICES_CHANGED, nullptr);
@@ -262,6 +266,41 @@ TEST_F(DevicePanel, ThePairingButtonShowsTheCurrentPayloadAndFocusElsewhereHides
     view->Show(false);
     Devices().ShowPairingCode();
     EXPECT_NE(view->QrText().find("654321"), std::string::npos) << "rebuilt on every click";
+}
+
+TEST(IntroCarousel, ScrollsToEachSlideWithoutOvershootAndWrapsAround) {
+    CXIntroAnimate carousel;
+    carousel.MoveTo({10, 35, 620, 310});
+    const int width = 610;
+    for (int slide : {1, 2, 0, 2}) {
+        carousel.GoTo(slide);
+        int steps = 0;
+        int previous = carousel.Offset();
+        while (carousel.Offset() != slide * width && steps < 200) {
+            carousel.ScrollStep();
+            // Monotonic towards the target: never past it.
+            if (slide * width >= previous) {
+                EXPECT_LE(carousel.Offset(), slide * width);
+                EXPECT_GE(carousel.Offset(), previous);
+            } else {
+                EXPECT_GE(carousel.Offset(), slide * width);
+                EXPECT_LE(carousel.Offset(), previous);
+            }
+            previous = carousel.Offset();
+            ++steps;
+        }
+        EXPECT_EQ(carousel.Offset(), slide * width) << "slide " << slide;
+        EXPECT_LT(steps, 60);
+    }
+    carousel.GoTo(3);
+    EXPECT_EQ(carousel.Current(), 0) << "after the last slide comes the first";
+    carousel.GoTo(-1);
+    EXPECT_EQ(carousel.Current(), 2);
+    // The three marks sit side by side near the bottom, centred.
+    EXPECT_EQ(carousel.MarkAt(315 - 34, 275), 0);
+    EXPECT_EQ(carousel.MarkAt(315, 275), 1);
+    EXPECT_EQ(carousel.MarkAt(315 + 34, 275), 2);
+    EXPECT_EQ(carousel.MarkAt(315, 100), -1);
 }
 
 } // namespace
