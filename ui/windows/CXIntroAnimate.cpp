@@ -86,6 +86,11 @@ void CXIntroAnimate::ScrollStep() {
 
 void CXIntroAnimate::OnElementTimer(int timerId) {
     if (timerId == m_advanceTimer) {
+        // Behind a hidden or minimised window the slides stay put: no scrolling for nobody.
+        INativeWindow* window = HostWindow();
+        if (window != nullptr && (!window->IsVisible() || window->IsIconified())) {
+            return;
+        }
         GoTo(m_current + 1);
     } else if (timerId == m_scrollTimer) {
         ScrollStep();
