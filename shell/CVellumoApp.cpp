@@ -15,6 +15,7 @@
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <mutex>
 
 namespace {
 
@@ -35,7 +36,39 @@ sigset_t ShutdownSignals() {
     return set;
 }
 
+CVellumoApp::DesktopRunner& InstalledDesktop() {
+    static CVellumoApp::DesktopRunner runner;
+    return runner;
+}
+
+// Routes "show the window" requests from the single-instance thread to whoever handles them.
+class ShowRequestRelay {
+public:
+    void Set(std::function<void()> handler) {
+        std::lock_guard<std::mutex> lock(m_lock);
+        m_handler = std::move(handler);
+    }
+    void Fire() {
+        std::function<void()> handler;
+        {
+            std::lock_guard<std::mutex> lock(m_lock);
+            handler = m_handler;
+        }
+        if (handler) {
+            handler();
+        }
+    }
+
+private:
+    std::mutex m_lock;
+    std::function<void()> m_handler;
+};
+
 } // namespace
+
+void CVellumoApp::SetDesktopRunner(DesktopRunner runner) {
+    InstalledDesktop() = std::move(runner);
+}
 
 AppOptions CVellumoApp::ParseArguments(const std::vector<std::string>& args) {
     AppOptions options;
@@ -179,9 +212,8 @@ int CVellumoApp::RunSettings(const AppOptions& options) {
 }
 
 int CVellumoApp::RunService(const AppOptions& options) {
-    bool headless = options.headless || NoDisplay();
-    if (!headless) {
-        // The desktop window is not part of this build; the service runs without it.
+    bool desktop = !options.headless && !NoDisplay() && InstalledDesktop();
+    if (!options.headless && !NoDisplay() && !desktop) {
         std::cerr << "vellumo: no desktop window in this build; running headless\n";
     }
     SetHeadlessMode(true);
@@ -205,11 +237,13 @@ int CVellumoApp::RunService(const AppOptions& options) {
         break;
     }
 
-    auto core = std::make_unique<CVellumoCore>();
-    instance.Listen([] {
+    auto relay = std::make_shared<ShowRequestRelay>();
+    relay->Set([] {
         std::cout << "Another start of Vellumo asked for the window; this one runs headless.\n"
                   << std::flush;
     });
+    instance.Listen([relay] { relay->Fire(); });
+    auto core = std::make_unique<CVellumoCore>();
     if (!core->Start()) {
         return 1;
     }
@@ -222,10 +256,28 @@ int CVellumoApp::RunService(const AppOptions& options) {
             std::cerr << "vellumo: " << core->LastRootMoveError() << "\n";
         }
     }
+    int status = kNoDesktop;
+    if (desktop) {
+        DesktopStart start{*core, options.silence, signals, [relay](std::function<void()> handler) {
+                               relay->Set(std::move(handler));
+                           }};
+        status = InstalledDesktop()(start);
+        relay->Set({});
+    }
+    if (status == kNoDesktop) {
+        status = RunHeadless(*core, signals);
+    }
+    core->Stop();
+    core.reset();
+    return status;
+}
+
+int CVellumoApp::RunHeadless(CVellumoCore& coreRef, const sigset_t& signalSet) {
+    CVellumoCore* core = &coreRef;
+    sigset_t signals = signalSet;
     int port = core->WaitServicePort(kListenWaitMs);
     if (port == 0) {
         std::cerr << "vellumo: the HTTP service is not listening; stopping\n";
-        core->Stop();
         return 1;
     }
 
@@ -262,7 +314,6 @@ int CVellumoApp::RunService(const AppOptions& options) {
     std::cout << "Stopping (" << (signal == SIGINT ? "SIGINT" : "SIGTERM") << ")...\n"
               << std::flush;
     core->Stop();
-    core.reset();
     std::cout << "Vellumo stopped.\n" << std::flush;
     return 0;
 }

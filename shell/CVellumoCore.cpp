@@ -452,17 +452,42 @@ bool CVellumoCore::SetAutoStart(bool enable) {
 }
 
 bool CVellumoCore::SetTrayTip(const std::string& text) {
-    std::lock_guard<std::mutex> lock(m_pathLock);
-    m_trayTip = text;
+    std::function<void(const std::string&)> handler;
+    {
+        std::lock_guard<std::mutex> lock(m_pathLock);
+        m_trayTip = text;
+        handler = m_tipHandler;
+    }
+    if (handler) {
+        handler(text);
+    }
     return true;
+}
+
+std::string CVellumoCore::TrayTip() {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    return m_trayTip;
+}
+
+void CVellumoCore::SetTrayHandlers(
+    std::function<void(const std::string&)> tip,
+    std::function<bool(const std::string&, const std::string&)> balloon) {
+    std::lock_guard<std::mutex> lock(m_pathLock);
+    m_tipHandler = std::move(tip);
+    m_balloonHandler = std::move(balloon);
 }
 
 std::string CVellumoCore::GetLocalIP() {
     return ::GetLocalIP();
 }
 
-bool CVellumoCore::ShowBalloon(const std::string& /*title*/, const std::string& /*text*/) {
-    return false; // no tray without the desktop window
+bool CVellumoCore::ShowBalloon(const std::string& title, const std::string& text) {
+    std::function<bool(const std::string&, const std::string&)> handler;
+    {
+        std::lock_guard<std::mutex> lock(m_pathLock);
+        handler = m_balloonHandler;
+    }
+    return handler ? handler(title, text) : false; // no tray without the desktop window
 }
 
 void CVellumoCore::AddCount(int key, int delta) {

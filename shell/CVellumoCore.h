@@ -96,6 +96,13 @@ public:
     // Why the last SetRootPath refused or failed ("" after success).
     std::string LastRootMoveError();
 
+    // Where tray tips and balloons go while the desktop runs (called from any thread; the
+    // desktop posts them to its UI thread). Without them tips are only kept and balloons fail.
+    void
+    SetTrayHandlers(std::function<void(const std::string& tip)> tip,
+                    std::function<bool(const std::string& title, const std::string& text)> balloon);
+    std::string TrayTip();
+
     // The busy state of local imports (the desktop shows an animation while it is true).
     void SetBusyListener(std::function<void(bool busy)> listener);
 
@@ -157,6 +164,8 @@ private:
     fs::path m_thumb;
     fs::path m_temp;
     std::string m_trayTip;
+    std::function<void(const std::string&)> m_tipHandler;
+    std::function<bool(const std::string&, const std::string&)> m_balloonHandler;
 
     std::mutex m_moveLock; // one root move at a time
     std::string m_moveError;

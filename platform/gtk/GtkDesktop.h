@@ -18,6 +18,9 @@ std::unique_ptr<IDesktopNotifier> CreateGtkNotifier(const std::string& appName);
 // dialog backend. Call on the UI thread; worker threads may then show dialogs too (they wait
 // for the answer, the UI thread never waits for them).
 void InstallGtkDialogBackend();
+// Shows platform/PopupMenu.h's menus as GTK menus at the pointer.
+void InstallGtkPopupMenus();
+
 // Answers every open and pending dialog with Cancel and makes later ones answer Cancel at
 // once, so no worker stays blocked on a dialog while it is being joined at shut-down.
 void CloseGtkDialogs();

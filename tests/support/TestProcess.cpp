@@ -183,6 +183,7 @@ std::vector<std::string> VellumoProcess::Environment() const {
             env.push_back(std::string(name) + "=" + value);
         }
     }
+    env.insert(env.end(), m_extraEnv.begin(), m_extraEnv.end());
     return env;
 }
 

@@ -45,6 +45,8 @@ public:
     int Port() const { return m_port; }
     // The update server the program asks ("host:port"); "off" unless a test sets one.
     void SetUpdateServer(const std::string& setting) { m_updateServer = setting; }
+    // Variables added to the sandbox's environment (e.g. a test's own DISPLAY).
+    void SetExtraEnvironment(std::vector<std::string> env) { m_extraEnv = std::move(env); }
     const fs::path& Home() const { return m_home; }
     const fs::path& ConfigHome() const { return m_config; }
     fs::path DefaultRoot() const { return m_home / "Documents" / "Vellumo"; }
@@ -79,6 +81,7 @@ private:
     fs::path m_config;
     int m_port = 0;
     std::string m_updateServer = "off";
+    std::vector<std::string> m_extraEnv;
     int m_run = 0;
     fs::path m_stdout;
     fs::path m_stderr;

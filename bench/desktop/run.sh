@@ -1,0 +1,51 @@
+#!/bin/sh
+# Start-up of the desktop program against headless mode, in the same run, on a private Xvfb:
+# milliseconds from exec to the window shown (the program's "running with its window" line)
+# and from exec to the service listening ("Stop with Ctrl+C"), each the median of five starts
+# with an empty library; and the idle wake-ups of a shown window over ten seconds.
+set -e
+build=$(cd "$1" && pwd)
+program="$build/shell/vellumo"
+[ -x "$program" ] || { echo "vellumo is not built in $build"; exit 1; }
+work=$(mktemp -d)
+trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+exec 3>"$work/display"
+Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb=$!
+exec 3>&-
+while [ ! -s "$work/display" ]; do sleep 0.05; done
+display=":$(cat "$work/display")"
+
+# Milliseconds until the output holds the text; the program is then stopped.
+start_ms() {
+    mode=$1 text=$2 n=$3
+    sandbox="$work/run-$mode-$n"
+    mkdir -p "$sandbox/home" "$sandbox/run"
+    chmod 700 "$sandbox/run"
+    begin=$(date +%s%N)
+    env -i PATH="$PATH" HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/run" \
+        XDG_CONFIG_HOME="$sandbox/home/.config" DISPLAY="$display" VELLUMO_PORT=0 \
+        VELLUMO_UPDATE_SERVER=off ASAN_OPTIONS=detect_leaks=0 \
+        "$program" $mode >"$sandbox/out" 2>&1 &
+    pid=$!
+    while ! grep -q "$text" "$sandbox/out" 2>/dev/null; do sleep 0.002; done
+    end=$(date +%s%N)
+    if [ "$mode" = "" ] && [ -n "$IDLE" ]; then
+        before=$(awk '/voluntary_ctxt_switches/ {s+=$2} END {print s}' /proc/$pid/task/*/status)
+        sleep 10
+        after=$(awk '/voluntary_ctxt_switches/ {s+=$2} END {print s}' /proc/$pid/task/*/status)
+        echo "idle window: $(( (after - before) / 10 )) context switches per second (all threads)"
+    fi
+    kill -TERM $pid
+    wait $pid || true
+    echo $(( (end - begin) / 1000000 ))
+}
+
+median() { sort -n | sed -n 3p; }
+
+desktop=$(for n in 1 2 3 4 5; do start_ms "" "running with its window" $n | tail -1; done | median)
+headless=$(for n in 1 2 3 4 5; do start_ms "--headless" "Stop with Ctrl+C" $n | tail -1; done | median)
+echo "desktop start to window shown: $desktop ms (median of 5)"
+echo "headless start to listening:   $headless ms (median of 5)"
+awk -v d="$desktop" -v h="$headless" 'BEGIN { printf "ratio desktop/headless: %.2f\n", d / h }'
+IDLE=1 start_ms "" "running with its window" idle | head -1

@@ -1,0 +1,444 @@
+// The real vellumo program under a private Xvfb with a temporary HOME: what the user sees is
+// read from screenshots and from the live element tree the program writes on SIGUSR1.
+
+#include "media/JsonText.h"
+#include "tests/support/TestDirs.h"
+#include "tests/support/TestImages.h"
+#include "tests/support/TestProcess.h"
+#include "tests/support/WaitFor.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <functional>
+
+extern char** environ;
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr const char* kRunning = "Vellumo is running with its window.";
+constexpr const char* kPhone = "127.0.0.2";
+constexpr const char* kKey = "desk-phone-1";
+
+pid_t SpawnTool(const std::vector<std::string>& args, const std::string& display, int outFd = -1,
+                int keepFd = -1, const std::vector<std::string>& extraEnv = {}) {
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    int devnull = open("/dev/null", O_RDWR | O_CLOEXEC);
+    posix_spawn_file_actions_adddup2(&actions, outFd >= 0 ? outFd : devnull, 1);
+    posix_spawn_file_actions_adddup2(&actions, devnull, 2);
+    if (keepFd >= 0) {
+        posix_spawn_file_actions_adddup2(&actions, keepFd, 3);
+    }
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        if (std::string(*e).rfind("DISPLAY=", 0) != 0) {
+            env.push_back(*e);
+        }
+    }
+    if (!display.empty()) {
+        env.push_back("DISPLAY=" + display);
+    }
+    env.insert(env.end(), extraEnv.begin(), extraEnv.end());
+    std::vector<char*> envp;
+    for (std::string& e : env) {
+        envp.push_back(e.data());
+    }
+    envp.push_back(nullptr);
+    std::vector<char*> argv;
+    for (const std::string& a : args) {
+        argv.push_back(const_cast<char*>(a.c_str()));
+    }
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), envp.data()) != 0) {
+        pid = -1;
+    }
+    posix_spawn_file_actions_destroy(&actions);
+    close(devnull);
+    return pid;
+}
+
+void EndProcess(pid_t pid) {
+    if (pid > 0) {
+        kill(pid, SIGTERM);
+        waitpid(pid, nullptr, 0);
+    }
+}
+
+Json::Value JsonOf(const std::string& text) {
+    Json::Value value;
+    JsonParse(text, value);
+    return value;
+}
+
+// The first element (depth-first) whose kind is kind.
+const Json::Value* FindKind(const Json::Value& node, const std::string& kind) {
+    if (node["kind"].asString() == kind) {
+        return &node;
+    }
+    for (const Json::Value& child : node["children"]) {
+        if (const Json::Value* found = FindKind(child, kind)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
+class DesktopE2E : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        int fds[2];
+        ASSERT_EQ(pipe(fds), 0);
+        s_xvfb = SpawnTool({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten",
+                            "tcp", "-br", "-noreset"},
+                           "", -1, fds[1]);
+        close(fds[1]);
+        ASSERT_GT(s_xvfb, 0) << "Xvfb is not installed (package xvfb)";
+        std::string number;
+        char c;
+        while (read(fds[0], &c, 1) == 1 && c != '\n') {
+            number += c;
+        }
+        close(fds[0]);
+        ASSERT_FALSE(number.empty()) << "Xvfb did not start";
+        s_display = ":" + number;
+    }
+    static void TearDownTestSuite() { EndProcess(s_xvfb); }
+
+    void TearDown() override {
+        if (m_app && m_app->IsRunning()) {
+            EXPECT_EQ(m_app->Stop(SIGTERM), 0) << m_app->ErrorOutput();
+        }
+        m_app.reset();
+        EndProcess(m_trayer);
+        EndProcess(m_watcher);
+        EndProcess(m_dunst);
+        EndProcess(m_busDaemon);
+    }
+
+    // A session bus of the test's own; its address in m_bus.
+    void StartSessionBus() {
+        fs::path out = m_dir / "bus-address";
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        m_busDaemon =
+            SpawnTool({"dbus-daemon", "--session", "--nofork", "--print-address=1"}, "", fd);
+        close(fd);
+        ASSERT_GT(m_busDaemon, 0) << "dbus-daemon is not installed (package dbus)";
+        ASSERT_TRUE(
+            WaitFor([&] { return ReadTestFile(out).find('\n') != std::string::npos; }, 10s));
+        m_bus = ReadTestFile(out);
+        m_bus.pop_back();
+    }
+
+    // Starts a helper on the test's bus and display with its output in a file.
+    pid_t StartOnBus(const std::vector<std::string>& args, const fs::path& output) {
+        int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        pid_t pid = SpawnTool(args, s_display, fd, -1, {"DBUS_SESSION_BUS_ADDRESS=" + m_bus});
+        close(fd);
+        return pid;
+    }
+
+    void StartApp(const std::vector<std::string>& args = {}) {
+        m_app = std::make_unique<VellumoProcess>(VellumoBinaryPath(), m_dir.Path());
+        std::vector<std::string> env = {"DISPLAY=" + s_display,
+                                        "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string()};
+        if (!m_bus.empty()) {
+            env.push_back("DBUS_SESSION_BUS_ADDRESS=" + m_bus);
+        }
+        m_app->SetExtraEnvironment(env);
+        ASSERT_TRUE(m_app->Start(args));
+        ASSERT_TRUE(m_app->WaitForOutput(kRunning)) << m_app->ErrorOutput();
+    }
+
+    // A second start of the program in the same sandbox; its exit status.
+    int SecondStart() {
+        VellumoProcess second(VellumoBinaryPath(), m_dir.Path(), m_app->Port());
+        second.SetExtraEnvironment({"DISPLAY=" + s_display});
+        return second.RunToEnd({});
+    }
+
+    // The element tree as the running program sees it now.
+    Json::Value Tree() {
+        fs::path file = m_dir / "tree.json";
+        std::error_code error;
+        fs::remove(file, error);
+        kill(m_app->Pid(), SIGUSR1);
+        EXPECT_TRUE(WaitFor([&] { return fs::exists(file); }, 10s)) << "no element tree";
+        return JsonOf(ReadTestFile(file));
+    }
+
+    // Waits until the tree satisfies the condition; the last tree read.
+    Json::Value TreeUntil(const std::function<bool(const Json::Value&)>& condition) {
+        Json::Value tree;
+        WaitFor(
+            [&] {
+                tree = Tree();
+                return condition(tree);
+            },
+            15s);
+        return tree;
+    }
+
+    int RunTool(const std::vector<std::string>& args, std::string* output = nullptr) {
+        fs::path out = m_dir / "tool-out.txt";
+        int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        pid_t pid = SpawnTool(args, s_display, fd);
+        close(fd);
+        if (pid <= 0) {
+            return -1;
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        if (output != nullptr) {
+            *output = ReadTestFile(out);
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // A click at window-relative coordinates.
+    void ClickAt(const Json::Value& tree, int x, int y, int button = 1) {
+        const Json::Value& window = tree["window"];
+        ASSERT_EQ(
+            RunTool({"xdotool", "mousemove", std::to_string(window["x"].asInt() + x),
+                     std::to_string(window["y"].asInt() + y), "click", std::to_string(button)}),
+            0);
+    }
+
+    void ClickElement(const Json::Value& tree, const Json::Value& element, int dx = 5, int dy = 5) {
+        ClickAt(tree, element["rect"][0].asInt() + dx, element["rect"][1].asInt() + dy);
+    }
+
+    HttpReply Phone(const std::string& target, const std::string& body = {}) {
+        return HttpRequest(kPhone, m_app->Port(), body.empty() ? "GET" : "POST", target, body);
+    }
+
+    static bool Shown(const Json::Value& tree) { return tree["window"]["shown"].asBool(); }
+
+    static pid_t s_xvfb;
+    static std::string s_display;
+    TempDir m_dir{"vellumo-desktop"};
+    std::unique_ptr<VellumoProcess> m_app;
+    pid_t m_trayer = -1;
+    pid_t m_busDaemon = -1;
+    pid_t m_watcher = -1;
+    pid_t m_dunst = -1;
+    std::string m_bus;
+};
+
+pid_t DesktopE2E::s_xvfb = -1;
+std::string DesktopE2E::s_display;
+
+TEST_F(DesktopE2E, WindowOpensAtItsSizeAndTheQrBubbleScansToThePairingPayload) {
+    StartApp();
+    Json::Value tree = TreeUntil(Shown);
+    ASSERT_TRUE(Shown(tree));
+    EXPECT_EQ(tree["window"]["width"].asInt(), 640);
+    EXPECT_EQ(tree["window"]["height"].asInt(), 505);
+    const Json::Value* devices = FindKind(tree, "CXDevInfo");
+    ASSERT_NE(devices, nullptr);
+    EXPECT_EQ((*devices)["header"].asString(), "WiFi传输图片到电脑，就这么简单");
+    const Json::Value* qrButton = FindKind(tree, "UIQRBtn");
+    ASSERT_NE(qrButton, nullptr);
+    EXPECT_EQ((*qrButton)["rect"][2].asInt(), 110) << "the wide pairing button without phones";
+    const Json::Value* pc = FindKind(tree, "CXPCInfo");
+    ASSERT_NE(pc, nullptr);
+    EXPECT_EQ((*pc)["library"].asString(), "电脑相册共 0 张照片, 占用空间 0 B");
+
+    ClickElement(tree, *qrButton);
+    tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* view = FindKind(t, "CXQRCodeView");
+        return view != nullptr && (*view)["visible"].asBool();
+    });
+    const Json::Value* view = FindKind(tree, "CXQRCodeView");
+    ASSERT_NE(view, nullptr);
+    std::string payload = m_app->OutputValue("pairing payload");
+    ASSERT_FALSE(payload.empty());
+    EXPECT_EQ((*view)["payload"].asString(), payload);
+    // The code stays clear of its caption.
+    EXPECT_LE((*view)["qrRect"][1].asInt() + (*view)["qrRect"][3].asInt(),
+              (*view)["captionRect"][1].asInt());
+
+    fs::path shot = m_dir / "bubble.png";
+    const Json::Value& window = tree["window"];
+    std::string crop = "640x505+" + std::to_string(window["x"].asInt()) + "+" +
+                       std::to_string(window["y"].asInt());
+    ASSERT_EQ(RunTool({"import", "-window", "root", "-crop", crop, "+repage", shot.string()}), 0);
+    std::string decoded;
+    ASSERT_EQ(RunTool({"zbarimg", "-q", "--raw", shot.string()}, &decoded), 0);
+    EXPECT_EQ(decoded, payload + "\n");
+
+    // A click elsewhere closes the bubble.
+    ClickAt(tree, 100, 300);
+    tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* v = FindKind(t, "CXQRCodeView");
+        return v != nullptr && !(*v)["visible"].asBool();
+    });
+    EXPECT_FALSE((*FindKind(tree, "CXQRCodeView"))["visible"].asBool());
+}
+
+TEST_F(DesktopE2E, APairedPhoneAppearsWithLiveProgressAndHostileNumbersStayBounded) {
+    StartApp();
+    std::string password = m_app->OutputValue("pairing password");
+    HttpReply auth =
+        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + password + "&type=1&modal=Pixel");
+    ASSERT_EQ(auth.status, 200) << auth.body;
+    Json::Value tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"].size() == 1;
+    });
+    const Json::Value* devices = FindKind(tree, "CXDevInfo");
+    ASSERT_NE(devices, nullptr);
+    ASSERT_EQ((*devices)["items"].size(), 1u);
+    EXPECT_EQ((*devices)["header"].asString(), "关联的移动设备 (1)");
+    EXPECT_EQ((*devices)["items"][0]["name"].asString(), "Pixel");
+    EXPECT_EQ((*FindKind(tree, "UIQRBtn"))["rect"][2].asInt(), 30);
+
+    TestJpegOptions options;
+    options.seed = 5;
+    options.width = 64;
+    options.height = 48;
+    std::string photo = MakeTestJpeg(options);
+    HttpReply upload = Phone("/import?key=" + std::string(kKey) +
+                                 "&name=IMG_1.JPG&vmd5=dG9rZW4x&cur=1&total=3&speed=100&time=4",
+                             photo);
+    ASSERT_EQ(upload.status, 200) << upload.body;
+    tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"][0]["count"].asInt() == 1 &&
+               (*d)["items"][0]["status"].asString() == "备份中... 1/3";
+    });
+    const Json::Value& item = (*FindKind(tree, "CXDevInfo"))["items"][0];
+    EXPECT_EQ(item["count"].asInt(), 1);
+    EXPECT_EQ(item["status"].asString(), "备份中... 1/3");
+    EXPECT_EQ(item["detail"].asString(), "预计剩余时间: 00:08  平均速度: 100.00 KB/s");
+
+    // A hostile progress report: bounded texts, no crash.
+    Phone("/import?key=" + std::string(kKey) +
+              "&name=IMG_2.JPG&vmd5=dG9rZW4y&cur=1&total=2147483647&speed=-7&time=2147483647",
+          photo);
+    tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"][0]["status"].asString() == "备份中... 1/2147483647";
+    });
+    const Json::Value& hostile = (*FindKind(tree, "CXDevInfo"))["items"][0];
+    EXPECT_EQ(hostile["detail"].asString(), "预计剩余时间: 99:59:59  平均速度: 0 B/s");
+}
+
+TEST_F(DesktopE2E, WithoutATrayTheCloseButtonEndsTheProgramWithStatusZero) {
+    StartApp();
+    Json::Value tree = TreeUntil(Shown);
+    EXPECT_EQ(tree["tray"].asString(), "none");
+    ClickAt(tree, 611, 25); // the close button
+    EXPECT_TRUE(WaitFor([&] { return !m_app->IsRunning(); }, 20s));
+    EXPECT_EQ(m_app->Stop(SIGTERM), 0) << m_app->ErrorOutput();
+}
+
+TEST_F(DesktopE2E, SilentStartShowsTheWindowOnASecondStartAndSigtermEndsWithZero) {
+    StartApp({"--silence"});
+    EXPECT_FALSE(Shown(Tree()));
+    EXPECT_EQ(SecondStart(), 0);
+    EXPECT_TRUE(Shown(TreeUntil(Shown)));
+    EXPECT_EQ(m_app->Stop(SIGTERM), 0) << m_app->ErrorOutput();
+    EXPECT_NE(m_app->Output().find("Vellumo stopped."), std::string::npos);
+}
+
+TEST_F(DesktopE2E, WithAnXEmbedTrayCloseHidesAndTheTrayMenuShowsAndQuits) {
+    m_trayer = SpawnTool({"trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel",
+                          "--width", "64", "--height", "32", "--SetDockType", "true"},
+                         s_display);
+    ASSERT_GT(m_trayer, 0) << "trayer is not installed (package trayer)";
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            std::string out;
+            return RunTool({"xdotool", "search", "--class", "trayer"}, &out) == 0 && !out.empty();
+        },
+        10s));
+    StartApp();
+    Json::Value tree = TreeUntil(
+        [](const Json::Value& t) { return Shown(t) && t["tray"].asString() == "xembed"; });
+    ASSERT_EQ(tree["tray"].asString(), "xembed");
+
+    ClickAt(tree, 611, 25); // close: hidden, still running
+    tree = TreeUntil([](const Json::Value& t) { return !Shown(t); });
+    EXPECT_FALSE(Shown(tree));
+    EXPECT_TRUE(m_app->IsRunning());
+
+    // The docked icon sits in the tray's first slot: its menu's first entry shows the window.
+    ASSERT_EQ(RunTool({"xdotool", "mousemove", "16", "16", "click", "3"}), 0);
+    ASSERT_EQ(RunTool({"xdotool", "sleep", "0.5", "key", "Down", "Return"}), 0);
+    tree = TreeUntil(Shown);
+    EXPECT_TRUE(Shown(tree)) << "打开Vellumo did not show the window";
+
+    // The last entry, "退出", ends the program with status 0.
+    ASSERT_EQ(RunTool({"xdotool", "mousemove", "16", "16", "click", "3"}), 0);
+    ASSERT_EQ(RunTool({"xdotool", "sleep", "0.5", "key", "Up", "Return"}), 0);
+    EXPECT_TRUE(WaitFor([&] { return !m_app->IsRunning(); }, 20s));
+    EXPECT_EQ(m_app->Stop(SIGTERM), 0) << m_app->ErrorOutput();
+}
+
+TEST_F(DesktopE2E, TheStatusNotifierItemRegistersAndABalloonReachesTheNotificationServer) {
+    StartSessionBus();
+    fs::path data = fs::path(VELLUMO_SOURCE_DIR) / "tests/ui/windows/data";
+    fs::path watcherOut = m_dir / "watcher.txt";
+    m_watcher = StartOnBus({"/usr/bin/python3", (data / "sni_watcher.py").string()}, watcherOut);
+    ASSERT_TRUE(WaitFor(
+        [&] { return ReadTestFile(watcherOut).find("watching") != std::string::npos; }, 10s))
+        << "the watcher script did not start (package python3-gi)";
+    // dunst runs a recording script for every notification it shows.
+    fs::path record = m_dir / "notifications.txt";
+    fs::path script = m_dir / "record.sh";
+    ASSERT_TRUE(WriteTestFile(script, "#!/bin/sh\nprintf '%s|%s\\n' \"$2\" \"$3\" >> '" +
+                                          record.string() + "'\n"));
+    fs::permissions(script, fs::perms::owner_all);
+    std::string config = ReadTestFile(data / "dunstrc");
+    config.replace(config.find("@SCRIPT@"), 8, script.string());
+    ASSERT_TRUE(WriteTestFile(m_dir / "dunstrc", config));
+    m_dunst = StartOnBus({"dunst", "-config", (m_dir / "dunstrc").string()}, m_dir / "dunst.txt");
+    ASSERT_GT(m_dunst, 0) << "dunst is not installed (package dunst)";
+
+    StartApp();
+    Json::Value tree = TreeUntil(
+        [](const Json::Value& t) { return Shown(t) && t["tray"].asString() == "statusnotifier"; });
+    ASSERT_EQ(tree["tray"].asString(), "statusnotifier");
+    EXPECT_TRUE(WaitFor(
+        [&] { return ReadTestFile(watcherOut).find("registered") != std::string::npos; }, 10s))
+        << ReadTestFile(watcherOut);
+
+    // Hidden to the tray, a finished backup shows a balloon with the phone's name.
+    ClickAt(tree, 611, 25);
+    TreeUntil([](const Json::Value& t) { return !Shown(t); });
+    std::string password = m_app->OutputValue("pairing password");
+    ASSERT_EQ(
+        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + password + "&type=1&modal=Pixel<b>")
+            .status,
+        200);
+    TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"].size() == 1;
+    });
+    TestJpegOptions options;
+    options.seed = 9;
+    options.width = 64;
+    options.height = 48;
+    ASSERT_EQ(Phone("/import?key=" + std::string(kKey) +
+                        "&name=IMG_9.JPG&vmd5=dG9rZW45&cur=1&total=1&speed=10&time=1",
+                    MakeTestJpeg(options))
+                  .status,
+              200);
+    EXPECT_TRUE(
+        WaitFor([&] { return ReadTestFile(record).find("备份完成") != std::string::npos; }, 15s))
+        << ReadTestFile(m_dir / "dunst.txt");
+    // Markup in a phone's name reaches the server escaped, shown as written.
+    EXPECT_NE(ReadTestFile(record).find("Vellumo|Pixel&lt;b&gt;  备份完成"), std::string::npos)
+        << ReadTestFile(record);
+}
+
+} // namespace
