@@ -31,8 +31,7 @@ public:
     }
 
 protected:
-    int OnRequest(std::string head, std::string, const std::string&,
-                  std::string& response) override {
+    int OnRequest(std::string head, std::string, const Peer&, std::string& response) override {
         if (head.rfind("GET /now", 0) == 0) {
             response = "now";
             return 1;
