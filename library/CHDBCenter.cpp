@@ -332,11 +332,11 @@ bool CHDBCenter::UpgradeImagesTable() {
             ? "CASE WHEN json_valid(exif) THEN "
               "coalesce(CAST(json_extract(exif, '$.TakenTime') AS INTEGER), 0) ELSE 0 END"
             : "0";
-    const std::string copy = "INSERT INTO images(pid, md5, time, path, exif, source, size) SELECT " +
-                             pick("pid", "NULL") + ", " + pick("md5", "''") + ", " + time + ", " +
-                             pick("path", "''") + ", " + pick("exif", "NULL") + ", " +
-                             pick("source", "''") + ", " + pick("size", "0") +
-                             " FROM images_before_upgrade;";
+    const std::string copy =
+        "INSERT INTO images(pid, md5, time, path, exif, source, size) SELECT " +
+        pick("pid", "NULL") + ", " + pick("md5", "''") + ", " + time + ", " + pick("path", "''") +
+        ", " + pick("exif", "NULL") + ", " + pick("source", "''") + ", " + pick("size", "0") +
+        " FROM images_before_upgrade;";
     CHSqlTransaction tx(*m_db, m_txLock);
     int64_t before = m_db->QueryInt64("SELECT count(*) FROM images;");
     bool ok = tx.Ok() && m_db->Exec("ALTER TABLE images RENAME TO images_before_upgrade;") &&
@@ -408,8 +408,8 @@ int CHDBCenter::OpenLibrary(const fs::path& root) {
         LibraryFileReport report = InspectLibraryFile(file, true);
         if (report.state == LibraryFileReport::State::NotLibrary) {
             std::lock_guard<std::mutex> guard(m_pathLock);
-            m_openError = "The library file " + file.string() + " cannot be used: " +
-                          report.reason + ". It was left unchanged.";
+            m_openError = "The library file " + file.string() +
+                          " cannot be used: " + report.reason + ". It was left unchanged.";
             return 0;
         }
         MakePrivateFile(file, report.state == LibraryFileReport::State::Missing);
@@ -422,8 +422,8 @@ int CHDBCenter::OpenLibrary(const fs::path& root) {
                     fs::remove(file, ec); // only the empty file just created
                 }
                 std::lock_guard<std::mutex> guard(m_pathLock);
-                m_openError = "The library file " + file.string() + " cannot be used: " + error +
-                              ".";
+                m_openError =
+                    "The library file " + file.string() + " cannot be used: " + error + ".";
                 return 0;
             }
             LoadTables();

@@ -132,9 +132,8 @@ public:
     void LinkDeviceImage(const std::string& key, Pid pid) override;
     int Reserved53() override { return 1; }
     bool GetAlbumPids(const std::string& path, PidList& out) override;
-    int QueueImportDone(const fs::path& file, const std::string& deviceKey,
-                        ImportProgress progress, intptr_t user, const std::string& token,
-                        ImportDone done) override;
+    int QueueImportDone(const fs::path& file, const std::string& deviceKey, ImportProgress progress,
+                        intptr_t user, const std::string& token, ImportDone done) override;
 
     // The JSON forms of the config table (compact text and a line feed).
     bool ReadConfigJson(const std::string& key, Json::Value& value);

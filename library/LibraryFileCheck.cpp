@@ -14,14 +14,19 @@
 namespace {
 
 // The tables a library can have; any other table means the file is not Vellumo's.
-const std::set<std::string> kLibraryTables = {"config",  "devices", "images",
-                                              "verify",  "auth",    "sqlite_sequence"};
+const std::set<std::string> kLibraryTables = {"config", "devices", "images",
+                                              "verify", "auth",    "sqlite_sequence"};
 
 // A read-only connection that never writes to the file, not even when it closes.
 class ReadConnection {
 public:
-    explicit ReadConnection(const fs::path& file) {
-        if (sqlite3_open_v2(file.c_str(), &m_db, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX,
+    // immutable: nothing beside the file is created either (no log, no shared-memory file);
+    // only right when no log of the file exists.
+    explicit ReadConnection(const fs::path& file, bool immutable = false) {
+        const std::string name =
+            immutable ? "file:" + UriPath(file) + "?immutable=1" : file.string();
+        if (sqlite3_open_v2(name.c_str(), &m_db,
+                            SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_URI,
                             nullptr) != SQLITE_OK) {
             Close();
             return;
@@ -53,6 +58,19 @@ public:
     }
 
 private:
+    static std::string UriPath(const fs::path& file) {
+        std::string out;
+        for (char c : fs::absolute(file).string()) {
+            if (c == '%' || c == '?' || c == '#') {
+                char hex[4];
+                std::snprintf(hex, sizeof hex, "%%%02X", static_cast<unsigned char>(c));
+                out += hex;
+            } else {
+                out += c;
+            }
+        }
+        return out;
+    }
     void Close() {
         if (m_db != nullptr) {
             sqlite3_close_v2(m_db);
@@ -77,8 +95,8 @@ LibraryFileReport InspectLibraryFile(const fs::path& file, bool fullCheck) {
     LibraryFileReport report;
     struct stat info {};
     if (::lstat(file.c_str(), &info) != 0) {
-        if (errno == ENOENT) {
-            return report;
+        if (errno == ENOENT || errno == ENOTDIR) {
+            return report; // nothing there (the root itself may be unusable)
         }
         report.state = LibraryFileReport::State::NotLibrary;
         report.reason = "it cannot be read";
@@ -93,10 +111,11 @@ LibraryFileReport InspectLibraryFile(const fs::path& file, bool fullCheck) {
         report.state = LibraryFileReport::State::Empty;
         return report;
     }
-    ReadConnection db(file);
-    bool listed = db.Get() != nullptr &&
-                  db.Rows("SELECT name FROM sqlite_master WHERE type='table';",
-                          [&](const char* name) { report.tables.insert(name); });
+    struct stat log {};
+    ReadConnection db(file, ::lstat((file.string() + "-wal").c_str(), &log) != 0);
+    bool listed =
+        db.Get() != nullptr && db.Rows("SELECT name FROM sqlite_master WHERE type='table';",
+                                       [&](const char* name) { report.tables.insert(name); });
     if (!listed) {
         report.state = LibraryFileReport::State::NotLibrary;
         report.reason = "it is damaged or not a database (" + db.Error() + ")";
@@ -114,8 +133,7 @@ LibraryFileReport InspectLibraryFile(const fs::path& file, bool fullCheck) {
         bool checked = db.Rows("PRAGMA quick_check(1);", [&](const char* line) { verdict = line; });
         if (!checked || verdict != "ok") {
             report.state = LibraryFileReport::State::NotLibrary;
-            report.reason =
-                "it is damaged (" + (checked ? verdict : db.Error()) + ")";
+            report.reason = "it is damaged (" + (checked ? verdict : db.Error()) + ")";
             return report;
         }
     }
@@ -132,8 +150,8 @@ LibraryFileReport InspectLibraryFile(const fs::path& file, bool fullCheck) {
         }
         report.hasRows = report.hasRows || any;
     }
-    report.state = report.tables.empty() ? LibraryFileReport::State::Empty
-                                         : LibraryFileReport::State::Library;
+    report.state =
+        report.tables.empty() ? LibraryFileReport::State::Empty : LibraryFileReport::State::Library;
     return report;
 }
 
@@ -155,8 +173,8 @@ fs::path BackupLibraryFile(const fs::path& file) {
         }
         ::close(fd);
         sqlite3* copy = nullptr;
-        bool ok = sqlite3_open_v2(target.c_str(), &copy, SQLITE_OPEN_READWRITE, nullptr) ==
-                  SQLITE_OK;
+        bool ok =
+            sqlite3_open_v2(target.c_str(), &copy, SQLITE_OPEN_READWRITE, nullptr) == SQLITE_OK;
         if (ok) {
             sqlite3_backup* backup = sqlite3_backup_init(copy, "main", source.Get(), "main");
             ok = backup != nullptr && sqlite3_backup_step(backup, -1) == SQLITE_DONE;
@@ -175,12 +193,11 @@ fs::path BackupLibraryFile(const fs::path& file) {
 std::vector<std::string> LibraryIntegrityProblems(const fs::path& file) {
     std::vector<std::string> problems;
     ReadConnection db(file);
-    bool checked = db.Get() != nullptr &&
-                   db.Rows("PRAGMA integrity_check;", [&](const char* line) {
-                       if (std::string(line) != "ok") {
-                           problems.emplace_back(line);
-                       }
-                   });
+    bool checked = db.Get() != nullptr && db.Rows("PRAGMA integrity_check;", [&](const char* line) {
+        if (std::string(line) != "ok") {
+            problems.emplace_back(line);
+        }
+    });
     if (!checked) {
         problems.push_back("the library file cannot be checked: " + db.Error());
     }

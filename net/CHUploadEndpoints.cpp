@@ -125,17 +125,17 @@ std::string CHUploadEndpoints::ReceivePhoto(const HttpRequest& request, BackupPr
     response.answerLater = [mainWnd, upload, key = record.deviceKey,
                             token](HttpResponse::AnswerFn answer) mutable {
         const fs::path file = upload->File();
-        mainWnd->ImportUpload(file, key, token,
-                              [upload = std::move(upload), answer = std::move(answer)](
-                                  Pid pid) mutable {
-                                  upload.reset();
-                                  HttpResponse later;
-                                  later.contentType = "text/html";
-                                  Json::Value document(Json::objectValue);
-                                  document["status"] = pid != 0 ? kStatusOk : kStatusFailed;
-                                  later.body = JsonStyled(document);
-                                  answer(later);
-                              });
+        mainWnd->ImportUpload(
+            file, key, token,
+            [upload = std::move(upload), answer = std::move(answer)](Pid pid) mutable {
+                upload.reset();
+                HttpResponse later;
+                later.contentType = "text/html";
+                Json::Value document(Json::objectValue);
+                document["status"] = pid != 0 ? kStatusOk : kStatusFailed;
+                later.body = JsonStyled(document);
+                answer(later);
+            });
     };
     // Sent only when the library has not answered in time.
     return kStatusFailed;

@@ -239,11 +239,11 @@ std::vector<UploadStaging::Leftover> UploadStaging::TakeLeftovers() {
         std::string fileName = sealed ? StringMember(record, "name") : std::string();
         int64_t size = sealed ? JsonAsInt64(JsonMember(record, "size")) : -1;
         struct stat info {};
-        bool whole = !fileName.empty() && fileName.find('/') == std::string::npos &&
-                     fileName != "." && fileName != ".." &&
-                     ::fstatat(m_fd, (name + "/" + fileName).c_str(), &info,
-                               AT_SYMLINK_NOFOLLOW) == 0 &&
-                     S_ISREG(info.st_mode) && info.st_size == size;
+        bool whole =
+            !fileName.empty() && fileName.find('/') == std::string::npos && fileName != "." &&
+            fileName != ".." &&
+            ::fstatat(m_fd, (name + "/" + fileName).c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+            S_ISREG(info.st_mode) && info.st_size == size;
         if (!whole) {
             ::unlinkat(m_fd, (name + kRecordSuffix).c_str(), 0);
             RemoveFolderTree(name);
@@ -294,13 +294,13 @@ StagedUpload::StagedUpload(std::shared_ptr<UploadStaging> staging, const std::st
     if (m_id.empty()) {
         return;
     }
-    int sub = ::openat(m_staging->Fd(), m_id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW |
-                                                          O_CLOEXEC);
+    int sub =
+        ::openat(m_staging->Fd(), m_id.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     if (sub < 0) {
         return;
     }
-    m_fileFd = ::openat(sub, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                        0600);
+    m_fileFd =
+        ::openat(sub, name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
     ::close(sub);
     m_created = m_fileFd >= 0;
 }

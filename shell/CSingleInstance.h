@@ -1,7 +1,7 @@
 #pragma once
 // One Vellumo per user ("VellumoMutex"): a lock file held with flock under $XDG_RUNTIME_DIR
-// (else the user's cache folder; never followed as a link, and only the user's own), plus a local socket through which a second start asks the first to show its
-// window.
+// (else the user's cache folder; never followed as a link, and only the user's own), plus a local
+// socket through which a second start asks the first to show its window.
 
 #include <sys/types.h>
 

@@ -429,7 +429,8 @@ void CVellumoCore::ImportUpload(const fs::path& file, const std::string& deviceK
         file, deviceKey,
         [this](int phase, int index, int total, const fs::path&, const std::string& text,
                intptr_t) { OnImportProgress(phase, index, total, text); },
-        reinterpret_cast<intptr_t>(this), token, [done = std::move(done)](Pid pid) {
+        reinterpret_cast<intptr_t>(this), token,
+        [done = std::move(done)](Pid pid) {
             if (done) {
                 done(pid);
             }

@@ -109,8 +109,8 @@ public:
             return;
         }
         db->QueueImportDone(
-            file, deviceKey, [](int, int, int, const fs::path&, const std::string&, intptr_t) {},
-            0, token, std::move(done));
+            file, deviceKey, [](int, int, int, const fs::path&, const std::string&, intptr_t) {}, 0,
+            token, std::move(done));
     }
     int ImportFileWithProgress(const fs::path& file, const std::string& deviceKey,
                                const std::string& extra) override {

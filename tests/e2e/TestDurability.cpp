@@ -67,8 +67,7 @@ std::string StatusOf(const HttpReply& reply) {
 std::map<std::string, std::string> FilesBelow(const fs::path& folder) {
     std::map<std::string, std::string> files;
     std::error_code ec;
-    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end;
-         it.increment(ec)) {
+    for (fs::recursive_directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
         if (it->is_regular_file()) {
             files[it->path().lexically_relative(folder).string()] = ReadTestFile(it->path());
         }
@@ -96,8 +95,8 @@ protected:
     }
     void Pair() {
         std::string password = m_vellumo->OutputValue("pairing password");
-        HttpReply auth = Request("/auth?key=" + m_key + "&passwd=" + password +
-                                 "&type=1&modal=Pixel");
+        HttpReply auth =
+            Request("/auth?key=" + m_key + "&passwd=" + password + "&type=1&modal=Pixel");
         ASSERT_EQ(StatusOf(auth), "ok") << auth.body;
     }
     HttpReply Request(const std::string& target, const std::string& body = {},
@@ -152,8 +151,8 @@ TEST_F(Durability, KilledDuringParallelUploadsEveryAcknowledgedPhotoIsStored) {
                 for (uint32_t seed = first; seed < first + 100 && !killed; ++seed) {
                     std::string photo = Photo(seed, 160);
                     std::string token = Token("p" + std::to_string(seed));
-                    HttpReply reply = Upload("IMG_" + std::to_string(seed) + ".JPG", token, photo,
-                                             20000);
+                    HttpReply reply =
+                        Upload("IMG_" + std::to_string(seed) + ".JPG", token, photo, 20000);
                     if (StatusOf(reply) == "ok") {
                         std::lock_guard<std::mutex> guard(lock);
                         acknowledged[token] = photo;
@@ -281,7 +280,8 @@ TEST_F(Durability, CrashLeftoversAreImportedAtStartOnlyIncompleteBodiesRemoved) 
     record["size"] = Json::Int64(whole.size());
     record["sealed"] = Json::Int64(1);
     ASSERT_TRUE(WriteTestFile(Staging() / "00000000000000a1.json", JsonCompact(record)));
-    ASSERT_TRUE(WriteTestFile(Staging() / "00000000000000a2" / "half.jpg", Photo(22).substr(0, 300)));
+    ASSERT_TRUE(
+        WriteTestFile(Staging() / "00000000000000a2" / "half.jpg", Photo(22).substr(0, 300)));
     chmod(Staging().c_str(), 0700);
 
     ASSERT_TRUE(StartService());
@@ -301,8 +301,8 @@ TEST_F(Durability, AnotherUsersStagingFolderIsNeverTouched) {
     ASSERT_EQ(m_vellumo->Stop(SIGTERM), 0);
     // Another user's service holds the staging folder, with an upload of theirs in it.
     ASSERT_TRUE(WriteTestFile(Staging() / "00000000000000b1" / "theirs.jpg", "theirs"));
-    for (const fs::path& path :
-         {Staging(), Staging() / "00000000000000b1", Staging() / "00000000000000b1" / "theirs.jpg"}) {
+    for (const fs::path& path : {Staging(), Staging() / "00000000000000b1",
+                                 Staging() / "00000000000000b1" / "theirs.jpg"}) {
         ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
     }
     chmod(Staging().c_str(), 0755);
@@ -327,9 +327,12 @@ TEST_F(Durability, AnUnusableLibraryFileIsRefusedAndLeftByteForByte) {
     fs::remove(Root() / "Vellumo.cfg-shm");
     const std::string library = ReadTestFile(file);
     ASSERT_GT(library.size(), 8192u);
+    // The headers of the second and third pages (tables of the library) overwritten.
     std::string damagedPage = library;
-    for (size_t i = 4096 + 100; i < 4096 + 2000; ++i) {
-        damagedPage[i] = static_cast<char>(0xA5);
+    for (size_t page : {size_t{4096}, size_t{8192}}) {
+        for (size_t i = page; i < page + 12; ++i) {
+            damagedPage[i] = static_cast<char>(0xA5);
+        }
     }
     const std::vector<std::pair<std::string, std::string>> variants = {
         {"not a database", std::string(6000, 'x')},
@@ -363,8 +366,7 @@ TEST_F(Durability, DeletedDeviceAndRepositoryFoldersLeaveVerify) {
     // The device folder is deleted while Vellumo is stopped (the repository is empty then).
     fs::remove_all(Root() / "Repos" / "Pixel");
     ASSERT_TRUE(StartService());
-    ASSERT_TRUE(WaitFor([&] { return Known(Token("d1")) == 0 && Known(Token("d2")) == 0; },
-                        10000));
+    ASSERT_TRUE(WaitFor([&] { return Known(Token("d1")) == 0 && Known(Token("d2")) == 0; }, 10000));
     // Stored again, then the whole repository folder goes while Vellumo runs.
     ASSERT_EQ(StatusOf(Upload("a.jpg", Token("d1"), Photo(51))), "ok");
     ASSERT_NE(Known(Token("d1")), 0);

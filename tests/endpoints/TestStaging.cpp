@@ -97,9 +97,9 @@ TEST(UploadStaging, AnotherUsersFolderIsLeftAlone) {
     fs::path folder = dir / ".incoming";
     ASSERT_TRUE(WriteTestFile(folder / "0123456789abcdef" / "a.jpg", "theirs"));
     ASSERT_TRUE(WriteTestFile(folder / "0123456789abcdef.json", "{}"));
-    for (const fs::path& path : {folder, folder / "0123456789abcdef",
-                                 folder / "0123456789abcdef" / "a.jpg",
-                                 folder / "0123456789abcdef.json"}) {
+    for (const fs::path& path :
+         {folder, folder / "0123456789abcdef", folder / "0123456789abcdef" / "a.jpg",
+          folder / "0123456789abcdef.json"}) {
         ASSERT_EQ(lchown(path.c_str(), 65534, 65534), 0);
     }
     chmod(folder.c_str(), 0755);

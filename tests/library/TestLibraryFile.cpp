@@ -129,6 +129,7 @@ TEST_F(LibraryFile, ImagesWithoutTimeColumnAreCopiedIntoTheNewLayoutAfterABackup
     db.reset();
     Open();
     size_t after = 0;
+    old.reset();
     for (const auto& entry : fs::directory_iterator(m_root)) {
         after += entry.path().filename().string().rfind("Vellumo.cfg.backup-", 0) == 0;
     }
@@ -322,8 +323,7 @@ TEST_F(LibraryMoves, PathsFromAnotherLetterCaseFindTheirFiles) {
         ASSERT_TRUE(raw->Exec("UPDATE images SET path = replace(path, '\\local\\', '\\Local\\') "
                               "WHERE pid = ?;",
                               {local}));
-        ASSERT_TRUE(
-            raw->Exec("UPDATE images SET path = '\\ALPHA\\B.jpg' WHERE pid = ?;", {phone}));
+        ASSERT_TRUE(raw->Exec("UPDATE images SET path = '\\ALPHA\\B.jpg' WHERE pid = ?;", {phone}));
     }
     auto db = Open();
     std::vector<fs::path> missing;
