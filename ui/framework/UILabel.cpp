@@ -3,14 +3,9 @@
 #include "ui/framework/UISkinText.h"
 
 bool UILabel::ApplySkin(IResource* resource, std::string_view path, const Json::Value* start) {
-    if (!resource)
-        return false;
-    const Json::Value* node = resource->FindNode(path, start);
+    const Json::Value* node = FindSkinNode(resource, path, start);
     if (!node)
         return false;
-    SkinQuad size = resource->GetRect("size", node);
-    if (size[2] > 0 && size[3] > 0)
-        SetLayout(size);
     m_style = resource->GetTextStyle("text", node);
     if (m_text.empty())
         m_text = m_style.text;

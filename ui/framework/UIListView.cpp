@@ -22,14 +22,9 @@ UIListView::UIListView() : UIObject(kTypeListView) {
 }
 
 bool UIListView::ApplySkin(IResource* resource, std::string_view path, const Json::Value* start) {
-    if (!resource)
-        return false;
-    const Json::Value* node = resource->FindNode(path, start);
+    const Json::Value* node = FindSkinNode(resource, path, start);
     if (!node)
         return false;
-    SkinQuad size = resource->GetRect("size", node);
-    if (size[2] > 0 && size[3] > 0)
-        SetLayout(size);
     if (resource->FindNode("ScrollBar", node))
         m_scroll->ApplySkin(resource, "ScrollBar", node);
     if (resource->FindNode("Header", node)) {

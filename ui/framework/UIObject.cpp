@@ -357,6 +357,19 @@ bool UIObject::ApplySkin(IResource*, std::string_view, const Json::Value*) {
     return true;
 }
 
+const Json::Value* UIObject::FindSkinNode(IResource* resource, std::string_view path,
+                                          const Json::Value* start) {
+    if (!resource)
+        return nullptr;
+    const Json::Value* node = resource->FindNode(path, start);
+    if (!node)
+        return nullptr;
+    SkinQuad size = resource->GetRect("size", node);
+    if (size[2] > 0 && size[3] > 0)
+        SetLayout(size);
+    return node;
+}
+
 int UIObject::NotifyParent(UIObject* source, int code, int id) {
     return m_parent ? m_parent->NotifyParent(source, code, id) : 0;
 }

@@ -150,6 +150,10 @@ public:
     // Reads the element's look under path (relative to start, null = the skin root).
     virtual bool ApplySkin(IResource* resource, std::string_view path,
                            const Json::Value* start = nullptr);
+    // The element's skin node under path, its "size" applied as the layout when it names one;
+    // null when there is no resource or no such node.
+    const Json::Value* FindSkinNode(IResource* resource, std::string_view path,
+                                    const Json::Value* start);
 
     // --- Element hooks: called by the routing below; true when handled ---
     virtual bool OnElementLButtonUp(int /*x*/, int /*y*/) { return false; }

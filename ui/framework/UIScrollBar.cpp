@@ -24,14 +24,9 @@ int MulDiv(int a, int b, int c) {
 UIScrollBar::UIScrollBar(bool vertical) : UIObject(kTypeScrollBar), m_vertical(vertical) {}
 
 bool UIScrollBar::ApplySkin(IResource* resource, std::string_view path, const Json::Value* start) {
-    if (!resource)
-        return false;
-    const Json::Value* node = resource->FindNode(path, start);
+    const Json::Value* node = FindSkinNode(resource, path, start);
     if (!node)
         return false;
-    SkinQuad size = resource->GetRect("size", node);
-    if (size[2] > 0 && size[3] > 0)
-        SetLayout(size);
     m_thumbStyle = resource->GetImageStyle("thumb", node);
     m_trackStyle = resource->GetImageStyle("trackbar", node);
     UpdateGeometry();

@@ -5,14 +5,9 @@
 #include "ui/framework/UISkinText.h"
 
 bool UITabCtrl::ApplySkin(IResource* resource, std::string_view path, const Json::Value* start) {
-    if (!resource)
-        return false;
-    const Json::Value* node = resource->FindNode(path, start);
+    const Json::Value* node = FindSkinNode(resource, path, start);
     if (!node)
         return false;
-    SkinQuad size = resource->GetRect("size", node);
-    if (size[2] > 0 && size[3] > 0)
-        SetLayout(size);
     m_bkgnd = resource->GetImageStyle("bkgnd", node);
     m_itemNormal = resource->GetImageStyle("Item/normal", node);
     m_itemPressed = resource->GetImageStyle("Item/pressed", node);
