@@ -239,10 +239,10 @@ TEST_F(PhoneTest, ManyAddressesGuessingLockPairingForEveryone) {
         EXPECT_EQ(auth("192.168.7." + std::to_string(i), "k", std::to_string(10000000 + i)), 403);
     }
     // The budget is used up: the right password, from an address that never guessed, waits too.
-    EXPECT_EQ(auth("192.168.8.1", "phone", kTestPassword), 403);
+    EXPECT_EQ(auth("198.51.100.1", "phone", kTestPassword), 403);
     EXPECT_FALSE(Db().IsAuthorized("phone"));
     now += CHAuthThrottle::kFirstLockout;
-    EXPECT_EQ(auth("192.168.8.1", "phone", kTestPassword), 200);
+    EXPECT_EQ(auth("198.51.100.1", "phone", kTestPassword), 200);
     EXPECT_TRUE(Db().IsAuthorized("phone"));
 }
 
@@ -259,7 +259,7 @@ TEST_F(PhoneTest, SimultaneousGuessesAreCountedBeforeTheyAreCompared) {
         guessers.emplace_back([&endpoints, t] {
             for (int i = 0; i < 4; ++i) {
                 HttpRequest request;
-                request.peer = "192.168.9.9";
+                request.peer = "198.51.100.9";
                 request.query = {
                     {"key", "k"}, {"passwd", std::to_string(t * 10 + i)}, {"type", "1"}};
                 HttpResponse response;
@@ -279,10 +279,10 @@ TEST_F(PhoneTest, SimultaneousGuessesAreCountedBeforeTheyAreCompared) {
         }
         return n;
     };
-    EXPECT_EQ(count("Pairing: wrong pairing password from 192.168.9.9"),
+    EXPECT_EQ(count("Pairing: wrong pairing password from 198.51.100.9"),
               size_t{CHAuthThrottle::kMaxFailures})
         << log;
-    EXPECT_EQ(count("Pairing: pairing refused, too many wrong passwords from 192.168.9.9"),
+    EXPECT_EQ(count("Pairing: pairing refused, too many wrong passwords from 198.51.100.9"),
               size_t{32 - CHAuthThrottle::kMaxFailures})
         << log;
 }
