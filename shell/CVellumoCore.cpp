@@ -216,6 +216,10 @@ int CVellumoCore::WaitServicePort(int timeoutMs) {
     return server->BoundPort();
 }
 
+std::string CVellumoCore::SiteAddressNow(SiteLink which) {
+    return SiteAddress(which, GetLocalIP(), WaitServicePort(0));
+}
+
 fs::path CVellumoCore::GetRootPath() {
     std::lock_guard<std::mutex> lock(m_pathLock);
     return m_root;

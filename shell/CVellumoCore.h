@@ -4,6 +4,7 @@
 // them in order. The desktop window wraps this object; headless mode runs it on its own.
 
 #include "net/UploadStaging.h"
+#include "pairing/SiteLinks.h"
 #include "shell/CLocalImport.h"
 #include "shell/CNotifyHub.h"
 #include "shell/CUpdateCheck.h"
@@ -82,6 +83,9 @@ public:
     CUsageCounters& Counters() { return m_counters; }
     // The port the HTTP service listens on, after waiting up to timeoutMs; 0 when it does not.
     int WaitServicePort(int timeoutMs);
+    // Where a desktop link or app code leads now: the configured address, else this service's
+    // own page at the current address and port (rebuild it each time it is shown).
+    std::string SiteAddressNow(SiteLink which);
 
     std::string GetPairingPassword();
     // 1 to 20 characters of valid UTF-8 text without control characters.
