@@ -11,6 +11,7 @@
 #include "ui/framework/UILabel.h"
 #include "ui/framework/UISkinText.h"
 #include "ui/framework/UIXEdit.h"
+#include "ui/windows/CXRootChange.h"
 #include "ui/windows/IPanelHost.h"
 
 #include <cairo.h>
@@ -59,7 +60,10 @@ bool SameRoot(const std::string& typed, const fs::path& current) {
 
 } // namespace
 
-CXConfig::CXConfig(IPanelHost& host) : m_host(host) {}
+CXConfig::CXConfig(IPanelHost& host)
+    : m_host(host), m_rootChange(std::make_unique<CXRootChange>(host.Core(), host.Dispatcher())) {
+    m_rootChange->SetBusyHandler([this](bool busy) { SetBusy(busy); });
+}
 
 CXConfig::~CXConfig() = default;
 
@@ -103,7 +107,7 @@ void CXConfig::Draw(cairo_t* cr, const CHRect& rect, const CHRect& dirty) {
 }
 
 void CXConfig::Reload() {
-    if (m_busy || m_storage == nullptr) {
+    if (IsBusy() || m_storage == nullptr) {
         return;
     }
     CVellumoCore& core = m_host.Core();
@@ -151,7 +155,7 @@ int CXConfig::NotifyParent(UIObject* source, int code, int id) {
 }
 
 void CXConfig::ChooseStorageFolder() {
-    if (m_busy) {
+    if (IsBusy()) {
         return;
     }
     fs::path chosen;
@@ -161,7 +165,7 @@ void CXConfig::ChooseStorageFolder() {
 }
 
 void CXConfig::Cancel() {
-    if (m_busy) {
+    if (IsBusy()) {
         return; // the change runs on; its outcome still needs this page
     }
     if (m_close) {
@@ -170,7 +174,7 @@ void CXConfig::Cancel() {
 }
 
 void CXConfig::Confirm() {
-    if (m_busy || m_storage == nullptr) {
+    if (IsBusy() || m_storage == nullptr) {
         return;
     }
     if (m_password->Text().empty()) {
@@ -180,15 +184,25 @@ void CXConfig::Confirm() {
         return;
     }
     const std::string& typed = m_storage->Text();
-    if (!SameRoot(typed, m_host.Core().GetRootPath())) {
-        StartRootChange(typed, false);
+    if (SameRoot(typed, m_host.Core().GetRootPath())) {
+        Complete();
         return;
     }
-    Complete();
+    // Refusals, failures and the offer to use a library found there are told by the change
+    // itself; the page goes on only once the new root is in use.
+    m_changing = m_rootChange->Start(typed, [this](const CXRootChange::Result& result) {
+        m_changing = false;
+        if (result.change == CVellumoCore::RootChange::Done) {
+            Complete();
+        }
+    });
 }
 
 void CXConfig::SetBusy(bool busy) {
     m_busy = busy;
+    if (m_storage == nullptr) {
+        return;
+    }
     for (UIObject* control :
          {static_cast<UIObject*>(m_storage), static_cast<UIObject*>(m_changeFolder),
           static_cast<UIObject*>(m_password), static_cast<UIObject*>(m_autoStart),
@@ -202,27 +216,6 @@ void CXConfig::SetBusy(bool busy) {
     } else {
         m_busyAnimation->Stop();
     }
-}
-
-void CXConfig::StartRootChange(const fs::path& root, bool adopt) {
-    SetBusy(true);
-    CVellumoCore& core = m_host.Core();
-    // Placeholder until the shared worker lands: runs on the UI thread, posted.
-    m_host.Dispatcher().Post([this, &core, root, adopt] {
-        bool done = core.SetRootPath(root);
-        FinishRootChange(root, adopt, done ? 0 : 1, core.LastRootMoveError());
-    });
-}
-
-void CXConfig::FinishRootChange(const fs::path& root, bool adopt, int outcome,
-                                const std::string& reason) {
-    SetBusy(false);
-    (void)root;
-    if (outcome != 0) {
-        Fail((adopt ? "无法使用该目录中的照片库:\n" : "无法更换存储目录:\n") + reason);
-        return;
-    }
-    Complete();
 }
 
 bool CXConfig::ApplyPassword() {

@@ -9,7 +9,10 @@
 
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+
+class CXRootChange;
 
 class IPanelHost;
 class UIAnimate;
@@ -50,8 +53,8 @@ public:
     // "确定" and "取消".
     void Confirm();
     void Cancel();
-    // A root change is running: controls disabled, busy animation on.
-    bool IsBusy() const { return m_busy; }
+    // A root change is under way (running, or asking whether to use a library found there).
+    bool IsBusy() const { return m_busy || m_changing; }
 
     UIXEdit* StorageBox() const { return m_storage; }
     UIXEdit* PasswordBox() const { return m_password; }
@@ -66,10 +69,6 @@ private:
     void UpdatePasswordHint();
     void ChooseStorageFolder();
     void SetBusy(bool busy);
-    // Moves (or adopts) the storage root on the worker; FinishRootChange gets the outcome.
-    void StartRootChange(const std::filesystem::path& root, bool adopt);
-    void FinishRootChange(const std::filesystem::path& root, bool adopt, int outcome,
-                          const std::string& reason);
     // The steps after the storage root is settled; false keeps the page open.
     bool ApplyPassword();
     bool ApplyAutoStart();
@@ -86,6 +85,8 @@ private:
     UIButton* m_ok = nullptr;
     UIButton* m_cancel = nullptr;
     UIAnimate* m_busyAnimation = nullptr;
+    std::unique_ptr<CXRootChange> m_rootChange;
     std::string m_loadedPassword;
-    bool m_busy = false;
+    bool m_busy = false;     // controls disabled, busy animation on
+    bool m_changing = false; // from "确定" until the change's final result
 };

@@ -2,6 +2,7 @@
 // "确定" stores, what it refuses and says, the root move on the worker, adopting a library
 // already at the target, autostart that cannot be written, and what the pages show.
 
+#include "library/CHDBCenter.h"
 #include "platform/Dialogs.h"
 #include "shell/AutoStart.h"
 #include "shell/CVellumoCore.h"
@@ -173,7 +174,7 @@ TEST_F(SettingsPages, RefusedFoldersAreToldAndChangeNothing) {
         Page().PasswordBox()->SetEditText("changed");
         ConfirmAndWait();
         ASSERT_EQ(m_messages.size(), 1u) << "a refusal is told";
-        EXPECT_NE(m_messages[0].find("无法更换存储目录"), std::string::npos) << m_messages[0];
+        EXPECT_NE(m_messages[0].find("没有做任何更改"), std::string::npos) << m_messages[0];
         EXPECT_EQ(m_closed, 0) << "the page stays open";
         EXPECT_EQ(Page().StorageBox()->Text(), target) << "with the text kept";
         EXPECT_EQ(m_core->GetRootPath(), root);
@@ -216,6 +217,43 @@ TEST_F(SettingsPages, TheFolderMovesWithItsPhotosAndTheChooserFillsTheBox) {
     EXPECT_EQ(m_core->GetPairingPassword(), "moved-pass");
     EXPECT_FALSE(Page().BusyAnimation()->IsRunning());
     EXPECT_TRUE(Page().OkButton()->IsEnabled());
+}
+
+TEST_F(SettingsPages, ALibraryFoundAtTheFolderIsUsedAsItIsWhenTheUserAgrees) {
+    fs::path carried = m_dir / "carried";
+    {
+        fs::create_directories(carried);
+        CHDBCenter other;
+        other.SetServicePort(-1);
+        ASSERT_EQ(other.OpenLibrary(carried), 1);
+        ASSERT_EQ(other.SetConfig("auth_passwd", "carried-pw"), 1);
+    }
+    fs::path oldRoot = m_core->GetRootPath();
+    Page().StorageBox()->SetEditText(carried.string());
+    m_answer = false;
+    ConfirmAndWait();
+    EXPECT_EQ(m_questions.size(), 1u);
+    EXPECT_EQ(m_closed, 0) << "declined: the page stays open";
+    EXPECT_EQ(m_core->GetRootPath(), oldRoot);
+    EXPECT_EQ(Page().StorageBox()->Text(), carried.string());
+
+    // Agreed, with the password box as it was loaded: the library keeps its own password.
+    m_answer = true;
+    ConfirmAndWait();
+    EXPECT_EQ(m_questions.size(), 2u);
+    EXPECT_TRUE(m_messages.empty());
+    EXPECT_EQ(m_closed, 1);
+    EXPECT_EQ(m_core->GetRootPath(), carried);
+    EXPECT_EQ(m_core->GetPairingPassword(), "carried-pw");
+
+    // Back to the first library, this time with a password typed: that one is stored there.
+    m_frame->ShowOver(nullptr);
+    Page().StorageBox()->SetEditText(oldRoot.string());
+    Page().PasswordBox()->SetEditText("typed-pw");
+    ConfirmAndWait();
+    EXPECT_EQ(m_core->GetRootPath(), oldRoot);
+    EXPECT_EQ(m_core->GetPairingPassword(), "typed-pw");
+    EXPECT_EQ(m_closed, 2);
 }
 
 TEST_F(SettingsPages, AutostartIsStoredAsOnOnlyWhenItsEntryWasWritten) {
