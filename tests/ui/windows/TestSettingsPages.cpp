@@ -51,6 +51,8 @@ protected:
             return !out.empty();
         };
         SetDialogBackend(dialogs);
+        m_wasHeadless = IsHeadlessMode();
+        SetHeadlessMode(false); // the dialogs above answer
         StartCore();
     }
 
@@ -58,6 +60,7 @@ protected:
         m_frame.reset();
         m_core->Stop();
         SetDialogBackend({});
+        SetHeadlessMode(m_wasHeadless);
     }
 
     void StartCore(int port = CoreOptions::kNoService) {
@@ -102,6 +105,7 @@ protected:
     bool m_answer = false;
     fs::path m_chosenFolder;
     int m_closed = 0;
+    bool m_wasHeadless = false;
 };
 
 TEST_F(SettingsPages, ShowingReloadsTheStoredValuesAndTheTabsShowOnePageEach) {
