@@ -132,6 +132,9 @@ struct Desktop {
                 ShowMessage("Vellumo", "设置窗口无法打开。");
                 return;
             }
+            // Kept above the main window, and told apart from it by its title.
+            frame->Native()->SetTransientFor(window->HostWindow());
+            frame->Native()->SetTitle("设置");
             settings = std::move(frame);
         }
         settings->ShowOver(window->HostWindow());
