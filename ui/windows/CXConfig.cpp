@@ -221,19 +221,18 @@ void CXConfig::SetBusy(bool busy) {
 bool CXConfig::ApplyPassword() {
     CVellumoCore& core = m_host.Core();
     const std::string& typed = m_password->Text();
-    // Only a password the user changed is stored: a library taken over as it is keeps its own.
-    if (typed == m_loadedPassword && !core.GetPairingPassword().empty()) {
+    std::string stored = core.GetPairingPassword();
+    if (typed == stored) {
         return true;
     }
-    if (typed == core.GetPairingPassword()) {
-        m_loadedPassword = typed;
+    // A library taken over as it is keeps its own password unless the user typed another.
+    if (typed == m_loadedPassword && !stored.empty()) {
         return true;
     }
     if (!core.SetPairingPassword(typed)) {
         Fail("无法保存配对密码。");
         return false;
     }
-    m_loadedPassword = typed;
     return true;
 }
 
