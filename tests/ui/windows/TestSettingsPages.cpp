@@ -26,11 +26,36 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 namespace {
 
 using namespace std::chrono_literals;
+
+// Records the notifications the panels would get, while it exists.
+class RecordingObserver final : public IObserver {
+public:
+    explicit RecordingObserver(CNotifyHub& hub) : m_hub(hub) {
+        m_hub.Subscribe(this, NOTIFY_DEVICES_CHANGED);
+        m_hub.Subscribe(this, NOTIFY_DEVICE_STATS);
+    }
+    ~RecordingObserver() {
+        m_hub.Unsubscribe(this, NOTIFY_DEVICES_CHANGED);
+        m_hub.Unsubscribe(this, NOTIFY_DEVICE_STATS);
+    }
+    void OnNotify(int code, const std::shared_ptr<const void>& data) override {
+        std::string key = data ? *static_cast<const std::string*>(data.get()) : std::string();
+        seen.push_back(std::to_string(code) + ":" + key);
+    }
+    bool Saw(const std::string& entry) const {
+        return std::find(seen.begin(), seen.end(), entry) != seen.end();
+    }
+    std::vector<std::string> seen;
+
+private:
+    CNotifyHub& m_hub;
+};
 
 class SettingsPages : public ::testing::Test {
 protected:
@@ -231,7 +256,9 @@ TEST_F(SettingsPages, ALibraryFoundAtTheFolderIsUsedAsItIsWhenTheUserAgrees) {
         other.SetServicePort(-1);
         ASSERT_EQ(other.OpenLibrary(carried), 1);
         ASSERT_EQ(other.SetConfig("auth_passwd", "carried-pw"), 1);
+        ASSERT_EQ(other.SetAuth("carried-phone", 1, "Carried"), 1);
     }
+    RecordingObserver panels(m_core->Hub());
     fs::path oldRoot = m_core->GetRootPath();
     Page().StorageBox()->SetEditText(carried.string());
     m_answer = false;
@@ -249,6 +276,10 @@ TEST_F(SettingsPages, ALibraryFoundAtTheFolderIsUsedAsItIsWhenTheUserAgrees) {
     EXPECT_EQ(m_closed, 1);
     EXPECT_EQ(m_core->GetRootPath(), carried);
     EXPECT_EQ(m_core->GetPairingPassword(), "carried-pw");
+    // The panels learn of the other library's phones and totals.
+    EXPECT_TRUE(panels.Saw("0:"));
+    EXPECT_TRUE(panels.Saw("1:localhost"));
+    EXPECT_TRUE(panels.Saw("1:carried-phone"));
 
     // Back to the first library, this time with a password typed: that one is stored there.
     m_frame->ShowOver(nullptr);
