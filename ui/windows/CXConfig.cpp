@@ -77,6 +77,7 @@ bool CXConfig::ApplySkin(IResource* resource, std::string_view path, const Json:
 
 void CXConfig::BuildControls(IResource* resource) {
     m_storage = MakeEdit(*this, resource, kStorageBoxId, 30, 27, 315, UIXEdit::kUnlimited);
+    m_storage->SetAccepted(UIXEdit::Accepted::AnyText); // any folder name, in any script
     m_changeFolder = MakeButton(*this, resource, "Buttons/ButtonOpenFolder", "更换目录",
                                 kChangeFolderId, 340, 27, 70, 30);
     m_password = MakeEdit(*this, resource, kPasswordBoxId, 30, 105, 380, kPasswordMaxLength);
