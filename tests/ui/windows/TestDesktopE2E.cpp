@@ -502,7 +502,7 @@ TEST_F(DesktopE2E, TheStatusNotifierItemRegistersAndABalloonReachesTheNotificati
 // folder of a library that already holds a phone's photo; the phone finds it at the new root.
 TEST_F(DesktopE2E, TheSettingsWindowChangesPasswordAndFolderAndThePhoneFollows) {
     fs::path firstRoot = m_dir / "first-root";
-    fs::path secondRoot = m_dir / "second-root";
+    fs::path secondRoot = m_dir / "second root 照片"; // typed through the input method
     {
         VellumoProcess setup(VellumoBinaryPath(), m_dir.Path());
         ASSERT_EQ(setup.RunToEnd({"--set-root", firstRoot.string()}), 0) << setup.ErrorOutput();
