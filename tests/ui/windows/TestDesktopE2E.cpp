@@ -2,6 +2,7 @@
 // read from screenshots and from the live element tree the program writes on SIGUSR1.
 
 #include "media/JsonText.h"
+#include "shell/StoragePaths.h"
 #include "tests/support/TestDirs.h"
 #include "tests/support/TestImages.h"
 #include "tests/support/TestProcess.h"
@@ -148,6 +149,8 @@ protected:
 
     void StartApp(const std::vector<std::string>& args = {}) {
         m_app = std::make_unique<VellumoProcess>(VellumoBinaryPath(), m_dir.Path());
+        // Not a first run: the storage folder is recorded, so no wizard comes first.
+        ASSERT_TRUE(WriteSettingsRoot(m_app->PointerFile(), m_app->DefaultRoot()));
         std::vector<std::string> env = {"DISPLAY=" + s_display,
                                         "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string()};
         if (!m_bus.empty()) {
