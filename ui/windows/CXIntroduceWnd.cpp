@@ -64,6 +64,15 @@ int DriveHolding(const DriveList& drives, const fs::path& path) {
     return best;
 }
 
+// Without "." and ".." steps and without a trailing separator.
+fs::path Normal(const fs::path& path) {
+    fs::path normal = path.lexically_normal();
+    if (!normal.has_filename() && normal.has_parent_path() && normal != normal.root_path()) {
+        normal = normal.parent_path();
+    }
+    return normal;
+}
+
 } // namespace
 
 fs::path ProposedFolder(const DriveTile& drive, const fs::path& defaultRoot) {
@@ -78,8 +87,8 @@ std::string RetargetPath(const std::string& text, const DriveTile* from, const D
     if (text.empty()) {
         return text;
     }
-    fs::path current = fs::path(text).lexically_normal();
-    if (from == nullptr || current == ProposedFolder(*from, defaultRoot).lexically_normal() ||
+    fs::path current = Normal(text);
+    if (from == nullptr || current == Normal(ProposedFolder(*from, defaultRoot)) ||
         !IsSameOrBelow(current, from->mountPoint)) {
         return ProposedFolder(to, defaultRoot).string();
     }
