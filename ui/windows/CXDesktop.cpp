@@ -207,6 +207,36 @@ bool RunFirstRunWizard(Desktop& desktop, CHUiDispatcher& ui) {
     return finished;
 }
 
+// Runs the windows until the program quits: the wizard on a first run, then the main window,
+// with the shutdown signals (and the tree dump) watched throughout.
+void RunWindows(Desktop& desktop, DesktopStart& start, CHUiDispatcher& ui) {
+    sigset_t watched = start.signals;
+    if (std::getenv("VELLUMO_UI_TREE") != nullptr) {
+        sigaddset(&watched, kTreeDumpSignal);
+    }
+    SignalWatch signals(watched, [&ui, &desktop](int signal) {
+        if (signal == kTreeDumpSignal) {
+            ui.Post([&desktop] { desktop.WriteTree(); });
+        } else {
+            ui.Post([&desktop] { desktop.Quit(); });
+        }
+    });
+    // Also with --silence: the storage folder and password are chosen before anything else.
+    bool quit = start.core.IsFirstRun() && !RunFirstRunWizard(desktop, ui);
+    start.setShowHandler(
+        [&ui, &desktop] { ui.Post([&desktop] { desktop.window->ShowWindow(); }); });
+    // Without a tray icon a silent start stays windowless until a second start shows it.
+    if (!start.silence && !quit) {
+        desktop.window->ShowWindow();
+    }
+    start.core.Hub().NotifyDeviceStats("localhost");
+    if (!quit) {
+        PrintPairing(start.core);
+        std::cout << "Vellumo is running with its window.\n" << std::flush;
+        desktop.platform->RunLoop();
+    }
+}
+
 } // namespace
 
 #if defined(__has_feature)
@@ -262,33 +292,7 @@ int RunDesktop(DesktopStart& start) {
     desktop.window->SetQuitHandler([&desktop] { desktop.Quit(); });
     desktop.InstallTray();
 
-    sigset_t watched = start.signals;
-    if (std::getenv("VELLUMO_UI_TREE") != nullptr) {
-        sigaddset(&watched, kTreeDumpSignal);
-    }
-    {
-        SignalWatch signals(watched, [&ui, &desktop](int signal) {
-            if (signal == kTreeDumpSignal) {
-                ui.Post([&desktop] { desktop.WriteTree(); });
-            } else {
-                ui.Post([&desktop] { desktop.Quit(); });
-            }
-        });
-        // Also with --silence: the storage folder and password are chosen before anything else.
-        bool quit = start.core.IsFirstRun() && !RunFirstRunWizard(desktop, ui);
-        start.setShowHandler(
-            [&ui, &desktop] { ui.Post([&desktop] { desktop.window->ShowWindow(); }); });
-        // Without a tray icon a silent start stays windowless until a second start shows it.
-        if (!start.silence && !quit) {
-            desktop.window->ShowWindow();
-        }
-        start.core.Hub().NotifyDeviceStats("localhost");
-        if (!quit) {
-            PrintPairing(start.core);
-            std::cout << "Vellumo is running with its window.\n" << std::flush;
-            desktop.platform->RunLoop();
-        }
-    }
+    RunWindows(desktop, start, ui);
     start.setShowHandler({});
     desktop.Shutdown();
     std::cout << "Vellumo stopped.\n" << std::flush;
