@@ -230,6 +230,13 @@ bool CVellumoApp::SetRoot(CVellumoCore& core, const AppOptions& options) {
     return false;
 }
 
+void CVellumoApp::RecordFirstRoot(CVellumoCore& core) {
+    // The first-run wizard's other work, without windows: the record of the storage folder.
+    if (!core.SetRootPath(core.GetRootPath())) {
+        std::cerr << "vellumo: " << core.LastRootMoveError() << "\n";
+    }
+}
+
 int CVellumoApp::RunService(const AppOptions& options) {
     bool desktop = !options.headless && !NoDisplay() && InstalledDesktop();
     if (!options.headless && !NoDisplay() && !desktop) {
@@ -269,11 +276,9 @@ int CVellumoApp::RunService(const AppOptions& options) {
     // A library without a pairing password (a first run, or an empty library at a root that
     // already exists) gets a random one, printed below: otherwise no phone could pair.
     core->EnsurePairingPassword();
-    if (core->IsFirstRun()) {
-        // The first-run wizard's other work, without windows: the record of the storage folder.
-        if (!core->SetRootPath(core->GetRootPath())) {
-            std::cerr << "vellumo: " << core->LastRootMoveError() << "\n";
-        }
+    // On the desktop the first-run wizard records the storage folder the user chooses.
+    if (core->IsFirstRun() && !desktop) {
+        RecordFirstRoot(*core);
     }
     int status = kNoDesktop;
     if (desktop) {
@@ -284,6 +289,9 @@ int CVellumoApp::RunService(const AppOptions& options) {
         relay->Set({});
     }
     if (status == kNoDesktop) {
+        if (core->IsFirstRun() && desktop) {
+            RecordFirstRoot(*core); // no display after all: no wizard either
+        }
         status = RunHeadless(*core, signals);
     }
     core->Stop();

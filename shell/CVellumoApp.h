@@ -58,5 +58,7 @@ private:
     // --set-root: moves or adopts; false (with the reason on stderr) when refused or failed.
     static bool SetRoot(CVellumoCore& core, const AppOptions& options);
     int RunService(const AppOptions& options);
+    // Writes the settings pointer file for the root in use (a first run without the wizard).
+    static void RecordFirstRoot(CVellumoCore& core);
     int RunHeadless(CVellumoCore& core, const sigset_t& signals);
 };

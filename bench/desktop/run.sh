@@ -20,8 +20,11 @@ display=":$(cat "$work/display")"
 start_ms() {
     mode=$1 text=$2 n=$3
     sandbox="$work/run-$mode-$n"
-    mkdir -p "$sandbox/home" "$sandbox/run"
+    mkdir -p "$sandbox/home/.config/Vellumo" "$sandbox/run"
     chmod 700 "$sandbox/run"
+    # A recorded storage folder: not a first run, so no wizard comes before the window.
+    root=$(printf '%s' "$sandbox/home/Documents/Vellumo" | base64 -w0)
+    printf '{\n\t"RootPath" : "%s"\n}\n' "$root" >"$sandbox/home/.config/Vellumo/Vellumo.cfg"
     begin=$(date +%s%N)
     env -i PATH="$PATH" HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/run" \
         XDG_CONFIG_HOME="$sandbox/home/.config" DISPLAY="$display" VELLUMO_PORT=0 \

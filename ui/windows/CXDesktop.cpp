@@ -2,6 +2,7 @@
 
 #include "pairing/PairingPayload.h"
 #include "platform/Dialogs.h"
+#include "platform/DriveList.h"
 #include "platform/Resources.h"
 #include "platform/UiDispatcher.h"
 #include "platform/gtk/GtkDesktop.h"
@@ -14,6 +15,7 @@
 #include "ui/windows/CMainWnd.h"
 #include "ui/windows/CXConfigFrame.h"
 #include "ui/windows/CXContentWnd.h"
+#include "ui/windows/CXIntroduceWnd.h"
 #include "ui/windows/CXPCInfo.h"
 #include "ui/windows/PanelText.h"
 #include "ui/windows/UiTreeDump.h"
@@ -96,13 +98,14 @@ struct Desktop {
     std::unique_ptr<ITrayIcon> tray;
     std::unique_ptr<IDesktopNotifier> notifier;
     std::string trayTip = "Vellumo";
+    UIObject* wizard = nullptr; // the first-run wizard while it runs
 
     void WriteTree() {
         const char* path = std::getenv("VELLUMO_UI_TREE");
         if (path == nullptr || path[0] == '\0' || !window) {
             return;
         }
-        std::string tree = DumpElementTree(*window);
+        std::string tree = DumpElementTree(wizard != nullptr ? *wizard : *window);
         // The tray as well, spliced in as the object's last member.
         std::string kind = !tray                                      ? "none"
                            : tray->Kind() == TrayKind::StatusNotifier ? "statusnotifier"
@@ -215,6 +218,49 @@ void PrintPairing(CVellumoCore& core) {
               << "pairing payload: " << BuildPairingPayload(password, core.GetLocalIP()) << "\n";
 }
 
+// The first run: the wizard, modal over the (still hidden) main window. False when a quit of the
+// whole program ended it.
+bool RunFirstRunWizard(Desktop& desktop, CHUiDispatcher& ui) {
+    CXIntroduceWnd wizard(desktop.core, *desktop.skin, ui, ListSystemDrives());
+    wizard.Build();
+    desktop.wizard = &wizard;
+    // Runs inside the wizard's loop, once the window is up.
+    ui.Post([] { std::cout << "Vellumo shows the first-run wizard.\n" << std::flush; });
+    bool finished = wizard.Run(desktop.window.get());
+    desktop.wizard = nullptr;
+    return finished;
+}
+
+// Runs the windows until the program quits: the wizard on a first run, then the main window,
+// with the shutdown signals (and the tree dump) watched throughout.
+void RunWindows(Desktop& desktop, DesktopStart& start, CHUiDispatcher& ui) {
+    sigset_t watched = start.signals;
+    if (std::getenv("VELLUMO_UI_TREE") != nullptr) {
+        sigaddset(&watched, kTreeDumpSignal);
+    }
+    SignalWatch signals(watched, [&ui, &desktop](int signal) {
+        if (signal == kTreeDumpSignal) {
+            ui.Post([&desktop] { desktop.WriteTree(); });
+        } else {
+            ui.Post([&desktop] { desktop.Quit(); });
+        }
+    });
+    // Also with --silence: the storage folder and password are chosen before anything else.
+    bool quit = start.core.IsFirstRun() && !RunFirstRunWizard(desktop, ui);
+    start.setShowHandler(
+        [&ui, &desktop] { ui.Post([&desktop] { desktop.window->ShowWindow(); }); });
+    // Without a tray icon a silent start stays windowless until a second start shows it.
+    if (!start.silence && !quit) {
+        desktop.window->ShowWindow();
+    }
+    start.core.Hub().NotifyDeviceStats("localhost");
+    if (!quit) {
+        PrintPairing(start.core);
+        std::cout << "Vellumo is running with its window.\n" << std::flush;
+        desktop.platform->RunLoop();
+    }
+}
+
 } // namespace
 
 #if defined(__has_feature)
@@ -270,30 +316,8 @@ int RunDesktop(DesktopStart& start) {
     desktop.window->SetQuitHandler([&desktop] { desktop.Quit(); });
     desktop.window->SetSettingsHandler([&desktop] { desktop.OpenSettings(); });
     desktop.InstallTray();
-    start.setShowHandler(
-        [&ui, &desktop] { ui.Post([&desktop] { desktop.window->ShowWindow(); }); });
-    // Without a tray icon a silent start stays windowless until a second start shows it.
-    if (!start.silence) {
-        desktop.window->ShowWindow();
-    }
-    start.core.Hub().NotifyDeviceStats("localhost");
 
-    sigset_t watched = start.signals;
-    if (std::getenv("VELLUMO_UI_TREE") != nullptr) {
-        sigaddset(&watched, kTreeDumpSignal);
-    }
-    {
-        SignalWatch signals(watched, [&ui, &desktop](int signal) {
-            if (signal == kTreeDumpSignal) {
-                ui.Post([&desktop] { desktop.WriteTree(); });
-            } else {
-                ui.Post([&desktop] { desktop.Quit(); });
-            }
-        });
-        PrintPairing(start.core);
-        std::cout << "Vellumo is running with its window.\n" << std::flush;
-        desktop.platform->RunLoop();
-    }
+    RunWindows(desktop, start, ui);
     start.setShowHandler({});
     desktop.Shutdown();
     std::cout << "Vellumo stopped.\n" << std::flush;

@@ -32,6 +32,27 @@ void CXQRCodeView::SetQrText(const std::string& text) {
     Invalidate();
 }
 
+void DrawQrSquare(cairo_t* cr, const QrImage& image, const CHRect& square) {
+    if (image.width <= 0 || square.right <= square.left) {
+        return;
+    }
+    int factor = (square.right - square.left) / image.width;
+    cairo_set_source_rgb(cr, 1, 1, 1);
+    cairo_rectangle(cr, square.left, square.top, square.right - square.left,
+                    square.bottom - square.top);
+    cairo_fill(cr);
+    cairo_set_source_rgb(cr, 0, 0, 0);
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            if (image.At(x, y) < 128) {
+                cairo_rectangle(cr, square.left + x * factor, square.top + y * factor, factor,
+                                factor);
+            }
+        }
+    }
+    cairo_fill(cr);
+}
+
 CHRect CXQRCodeView::Body() const {
     CHRect body = Rect();
     if (m_arrowTop) {
@@ -73,22 +94,8 @@ void CXQRCodeView::Draw(cairo_t* cr, const CHRect& rect, const CHRect& dirty) {
     }
     DrawImageStyle(cr, body, m_back);
     CHRect square = QrRect();
-    if (m_image && square.right > square.left) {
-        int factor = (square.right - square.left) / m_image->width;
-        cairo_set_source_rgb(cr, 1, 1, 1);
-        cairo_rectangle(cr, square.left, square.top, square.right - square.left,
-                        square.bottom - square.top);
-        cairo_fill(cr);
-        cairo_set_source_rgb(cr, 0, 0, 0);
-        for (int y = 0; y < m_image->height; ++y) {
-            for (int x = 0; x < m_image->width; ++x) {
-                if (m_image->At(x, y) < 128) {
-                    cairo_rectangle(cr, square.left + x * factor, square.top + y * factor, factor,
-                                    factor);
-                }
-            }
-        }
-        cairo_fill(cr);
+    if (m_image) {
+        DrawQrSquare(cr, *m_image, square);
     }
     DrawSkinText(cr, m_caption, CaptionRect(), DefaultUiFont(), kCaptionColor, 0);
 }

@@ -15,6 +15,9 @@ struct QrSquare {
     int side = 0;
 };
 QrSquare FitQrSquare(int imageSize, int maxSide);
+// Paints the image into square (a whole multiple of its size) module by module on white, so
+// every module stays sharp.
+void DrawQrSquare(cairo_t* cr, const QrImage& image, const CHRect& square);
 
 class CXQRCodeView : public UIObject {
 public:

@@ -6,7 +6,9 @@
 #include "ui/framework/UIHyperLink.h"
 #include "ui/framework/UILabel.h"
 #include "ui/framework/UIObject.h"
+#include "ui/windows/CXAppstoreQR.h"
 #include "ui/windows/CXDevInfo.h"
+#include "ui/windows/CXIntroduceWnd.h"
 #include "ui/windows/CXPCInfo.h"
 #include "ui/windows/CXQRCodeView.h"
 
@@ -65,7 +67,26 @@ void AddPanelFields(UIObject& element, Json::Value& node) {
     } else if (auto* check = dynamic_cast<UICheckBox*>(&element)) {
         node["text"] = check->Text();
         node["checked"] = check->IsChecked();
+    } else if (auto* wizard = dynamic_cast<CXIntroduceWnd*>(&element)) {
+        node["step"] = wizard->Step();
+        node["busy"] = wizard->IsBusy();
+        node["selected"] = wizard->SelectedDrive();
+        Json::Value tiles(Json::arrayValue);
+        const DriveList& drives = wizard->Drives();
+        for (size_t i = 0; i < drives.drives.size(); ++i) {
+            Json::Value tile;
+            tile["name"] = drives.drives[i].name;
+            tile["mount"] = drives.drives[i].mountPoint.string();
+            tile["home"] = drives.drives[i].holdsHome;
+            tile["rect"] = RectOf(wizard->TileRect(static_cast<int>(i)));
+            tiles.append(tile);
+        }
+        node["tiles"] = tiles;
+    } else if (auto* store = dynamic_cast<CXAppstoreQR*>(&element)) {
+        node["payload"] = store->Address();
+        node["qrRect"] = RectOf(store->QrRect());
     } else if (auto* button = dynamic_cast<UIButton*>(&element)) {
+        node["enabled"] = button->IsEnabled();
         node["text"] = button->Text();
     } else if (auto* edit = dynamic_cast<UIEditBox*>(&element)) {
         node["text"] = edit->Text();

@@ -80,6 +80,20 @@ Json::Value JsonOf(const std::string& text) {
     return value;
 }
 
+// The first element (depth-first) whose kind is kind and, when given, whose text is text.
+const Json::Value* FindText(const Json::Value& node, const std::string& kind,
+                            const std::string& text) {
+    if (node["kind"].asString() == kind && node["text"].asString() == text) {
+        return &node;
+    }
+    for (const Json::Value& child : node["children"]) {
+        if (const Json::Value* found = FindText(child, kind, text)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
 // The first element (depth-first) whose kind is kind.
 const Json::Value* FindKind(const Json::Value& node, const std::string& kind) {
     if (node["kind"].asString() == kind) {
@@ -173,6 +187,8 @@ protected:
 
     void StartApp(const std::vector<std::string>& args = {}) {
         m_app = std::make_unique<VellumoProcess>(VellumoBinaryPath(), m_dir.Path());
+        // Not a first run: the storage folder is recorded, so no wizard comes first.
+        ASSERT_TRUE(WriteSettingsRoot(m_app->PointerFile(), m_app->DefaultRoot()));
         std::vector<std::string> env = {"DISPLAY=" + s_display,
                                         "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string()};
         if (!m_bus.empty()) {
@@ -609,3 +625,93 @@ TEST_F(DesktopE2E, TheSettingsWindowChangesPasswordAndFolderAndThePhoneFollows) 
 }
 
 } // namespace
+
+TEST_F(DesktopE2E, AFirstStartRunsTheWizardToAPairedVellumo) {
+    // Two drives from a mount table of the test's own; home is offered as well.
+    fs::path diskA = m_dir / "diskA";
+    fs::path diskB = m_dir / "disk B";
+    fs::create_directories(diskA);
+    fs::create_directories(diskB);
+    std::string escapedB = (m_dir / "disk\\040B").string();
+    ASSERT_TRUE(WriteTestFile(m_dir / "mounts", "1 0 8:1 / " + diskA.string() +
+                                                    " rw - ext4 /dev/a rw\n2 0 8:2 / " + escapedB +
+                                                    " rw - ext4 /dev/b rw\n"));
+    m_app = std::make_unique<VellumoProcess>(VellumoBinaryPath(), m_dir.Path());
+    m_app->SetExtraEnvironment({"DISPLAY=" + s_display,
+                                "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string(),
+                                "VELLUMO_MOUNT_TABLE=" + (m_dir / "mounts").string()});
+    ASSERT_TRUE(m_app->Start({}));
+    ASSERT_TRUE(m_app->WaitForOutput("first-run wizard")) << m_app->ErrorOutput();
+    EXPECT_FALSE(fs::exists(m_app->PointerFile()));
+
+    Json::Value tree = TreeUntil([](const Json::Value& t) { return Shown(t); });
+    ASSERT_EQ(tree["kind"].asString(), "CXIntroduceWnd");
+    EXPECT_EQ(tree["window"]["width"].asInt(), 640);
+    EXPECT_EQ(tree["window"]["height"].asInt(), 505);
+    ASSERT_EQ(tree["tiles"].size(), 3u);
+    const Json::Value* tileB = nullptr;
+    for (const Json::Value& tile : tree["tiles"]) {
+        if (tile["mount"].asString() == diskB.string()) {
+            tileB = &tile;
+        }
+    }
+    ASSERT_NE(tileB, nullptr);
+    EXPECT_EQ((*tileB)["name"].asString(), "disk B");
+    ClickAt(tree, (*tileB)["rect"][0].asInt() + 50, (*tileB)["rect"][1].asInt() + 50);
+    const std::string chosen = (diskB / "Vellumo").string();
+    tree = TreeUntil([&](const Json::Value& t) { return FindText(t, "UIEditBox", chosen); });
+    ASSERT_NE(FindText(tree, "UIEditBox", chosen), nullptr);
+
+    const Json::Value* next = FindText(tree, "UIButton", "下一步");
+    ASSERT_NE(next, nullptr);
+    ClickElement(tree, *next, 20, 15);
+    tree = TreeUntil([](const Json::Value& t) { return t["step"].asInt() == 1; });
+    ASSERT_EQ(tree["step"].asInt(), 1);
+    EXPECT_EQ(ReadSettingsRoot(m_app->PointerFile()), diskB / "Vellumo");
+    EXPECT_TRUE(fs::is_regular_file(diskB / "Vellumo" / "Vellumo.cfg"));
+    const Json::Value* store = FindKind(tree, "CXAppstoreQR");
+    ASSERT_NE(store, nullptr);
+    EXPECT_NE((*store)["payload"].asString().find(std::to_string(m_app->Port())), std::string::npos)
+        << (*store)["payload"].asString();
+    next = FindText(tree, "UIButton", "已经下载App, 下一步");
+    ASSERT_NE(next, nullptr);
+    ClickElement(tree, *next, 20, 15);
+
+    tree = TreeUntil([](const Json::Value& t) { return FindKind(t, "UIXEdit") != nullptr; });
+    const Json::Value* box = FindKind(tree, "UIXEdit");
+    ASSERT_NE(box, nullptr);
+    ClickElement(tree, *box, 20, 15);
+    ASSERT_EQ(RunTool({"xdotool", "type", "--delay", "20", "tulip 42"}), 0);
+    // The space is not a password character.
+    tree = TreeUntil([](const Json::Value& t) { return FindText(t, "UIXEdit", "tulip42"); });
+    ASSERT_NE(FindText(tree, "UIXEdit", "tulip42"), nullptr);
+    const Json::Value* finish = FindText(tree, "UIButton", "开始体验");
+    ASSERT_NE(finish, nullptr);
+    ClickElement(tree, *finish, 20, 15);
+
+    ASSERT_TRUE(m_app->WaitForOutput(kRunning)) << m_app->ErrorOutput();
+    EXPECT_EQ(m_app->OutputValue("pairing password"), "tulip42");
+    EXPECT_EQ(m_app->OutputValue("storage root"), (diskB / "Vellumo").string());
+    tree = TreeUntil([](const Json::Value& t) { return Shown(t); });
+    EXPECT_EQ(tree["kind"].asString(), "CMainWnd");
+    EXPECT_EQ(ReadSettingsRoot(m_app->PointerFile()), diskB / "Vellumo");
+    // Only exactly the typed password pairs a phone.
+    Phone("/auth?key=other-phone&passwd=tulip4&type=1&modal=P");
+    EXPECT_NE(Phone("/devices?key=other-phone").status, 200);
+    Phone("/auth?key=" + std::string(kKey) + "&passwd=tulip42&type=1&modal=Pixel");
+    EXPECT_EQ(Phone("/devices?key=" + std::string(kKey)).status, 200);
+}
+
+TEST_F(DesktopE2E, ASilentFirstStartShowsTheWizardTooAndSigtermEndsIt) {
+    m_app = std::make_unique<VellumoProcess>(VellumoBinaryPath(), m_dir.Path());
+    m_app->SetExtraEnvironment(
+        {"DISPLAY=" + s_display, "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string()});
+    ASSERT_TRUE(m_app->Start({"--silence"}));
+    ASSERT_TRUE(m_app->WaitForOutput("first-run wizard")) << m_app->ErrorOutput();
+    Json::Value tree = TreeUntil([](const Json::Value& t) { return Shown(t); });
+    EXPECT_EQ(tree["kind"].asString(), "CXIntroduceWnd");
+    EXPECT_TRUE(Shown(tree));
+    EXPECT_EQ(m_app->Stop(SIGTERM), 0) << m_app->ErrorOutput();
+    // Nothing was chosen: the next start is a first run again.
+    EXPECT_FALSE(fs::exists(m_app->PointerFile()));
+}
