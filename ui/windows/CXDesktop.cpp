@@ -163,6 +163,19 @@ struct Desktop {
         });
     }
 
+    // The X display is gone (its server ended with the session): the ordered quit without
+    // the windows, which can no longer be touched. The process ends when this returns.
+    int StopWithoutDisplay() {
+        std::cerr << "vellumo: the display is gone; stopping\n";
+        core.SetTrayHandlers({}, {});
+        core.SetBusyListener({});
+        ReleaseGtkDialogWaiters();
+        core.Stop();
+        platform->Dispatcher().Shutdown();
+        std::cout << "Vellumo stopped.\n" << std::flush;
+        return 0;
+    }
+
     void Shutdown() {
         // Nothing may still reach the windows from a worker, and no worker may stay blocked
         // on a dialog while it is joined.
@@ -244,6 +257,7 @@ int RunDesktop(DesktopStart& start) {
         return 1;
     }
     desktop.window->SetQuitHandler([&desktop] { desktop.Quit(); });
+    SetGtkDisplayLostHandler([&desktop] { return desktop.StopWithoutDisplay(); });
     desktop.InstallTray();
     start.setShowHandler(
         [&ui, &desktop] { ui.Post([&desktop] { desktop.window->ShowWindow(); }); });
@@ -271,6 +285,7 @@ int RunDesktop(DesktopStart& start) {
     }
     start.setShowHandler({});
     desktop.Shutdown();
+    SetGtkDisplayLostHandler({});
     std::cout << "Vellumo stopped.\n" << std::flush;
     return 0;
 }

@@ -8,6 +8,7 @@
 #include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -92,24 +93,47 @@ const Json::Value* FindKind(const Json::Value& node, const std::string& kind) {
     return nullptr;
 }
 
+// An Xvfb on a free display number; its display name (":N"), empty when it did not start.
+std::string StartXvfb(pid_t& pid) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return {};
+    }
+    pid = SpawnTool({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                     "-br", "-noreset"},
+                    "", -1, fds[1]);
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (pid > 0 && read(fds[0], &c, 1) == 1 && c != '\n') {
+        number += c;
+    }
+    close(fds[0]);
+    return number.empty() ? std::string() : ":" + number;
+}
+
+// The first column of the first row of a query on the library file.
+std::string LibraryQuery(const fs::path& library, const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::string value;
+    if (sqlite3_open_v2(library.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_text(statement, 0)) {
+            value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
 class DesktopE2E : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        s_xvfb = SpawnTool({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten",
-                            "tcp", "-br", "-noreset"},
-                           "", -1, fds[1]);
-        close(fds[1]);
+        s_display = StartXvfb(s_xvfb);
         ASSERT_GT(s_xvfb, 0) << "Xvfb is not installed (package xvfb)";
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        close(fds[0]);
-        ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-        s_display = ":" + number;
+        ASSERT_FALSE(s_display.empty()) << "Xvfb did not start";
     }
     static void TearDownTestSuite() { EndProcess(s_xvfb); }
 
@@ -146,9 +170,9 @@ protected:
         return pid;
     }
 
-    void StartApp(const std::vector<std::string>& args = {}) {
+    void StartApp(const std::vector<std::string>& args = {}, const std::string& display = {}) {
         m_app = std::make_unique<VellumoProcess>(VellumoBinaryPath(), m_dir.Path());
-        std::vector<std::string> env = {"DISPLAY=" + s_display,
+        std::vector<std::string> env = {"DISPLAY=" + (display.empty() ? s_display : display),
                                         "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string()};
         if (!m_bus.empty()) {
             env.push_back("DBUS_SESSION_BUS_ADDRESS=" + m_bus);
@@ -439,6 +463,49 @@ TEST_F(DesktopE2E, TheStatusNotifierItemRegistersAndABalloonReachesTheNotificati
     // Markup in a phone's name reaches the server escaped, shown as written.
     EXPECT_NE(ReadTestFile(record).find("Vellumo|Pixel&lt;b&gt;  备份完成"), std::string::npos)
         << ReadTestFile(record);
+}
+
+TEST_F(DesktopE2E, LosingTheDisplayStopsInOrderAndKeepsTheLibraryAndTheUsageReport) {
+    pid_t xvfb = -1;
+    std::string display = StartXvfb(xvfb);
+    ASSERT_FALSE(display.empty());
+    StartApp({}, display);
+    std::string password = m_app->OutputValue("pairing password");
+    ASSERT_EQ(
+        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + password + "&type=1&modal=Pixel")
+            .status,
+        200);
+    TestJpegOptions options;
+    options.seed = 11;
+    options.width = 64;
+    options.height = 48;
+    ASSERT_EQ(Phone("/import?key=" + std::string(kKey) +
+                        "&name=IMG_11.JPG&vmd5=dG9rZW4xMQ&cur=1&total=1&speed=10&time=1",
+                    MakeTestJpeg(options))
+                  .status,
+              200);
+    TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"][0]["count"].asInt() == 1;
+    });
+
+    EndProcess(xvfb); // the session's X server goes away under the running program
+    EXPECT_TRUE(WaitFor([&] { return !m_app->IsRunning(); }, 30s));
+    EXPECT_EQ(m_app->Stop(SIGTERM), 0) << m_app->ErrorOutput();
+    EXPECT_NE(m_app->Output().find("Vellumo stopped."), std::string::npos);
+
+    fs::path library = m_app->DefaultRoot() / "Vellumo.cfg";
+    EXPECT_EQ(LibraryQuery(library, "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(LibraryQuery(library, "SELECT COUNT(*) FROM images"), "1");
+    // The usage report is stored by the ordered quit only; it names the phone that backed up.
+    std::string stored = LibraryQuery(library, "SELECT value FROM config WHERE key = 'count_data'");
+    Json::Value report = JsonOf(stored);
+    ASSERT_TRUE(report.isObject()) << stored;
+    bool named = false;
+    for (const Json::Value& device : report["devices"]) {
+        named = named || device.asString() == kKey;
+    }
+    EXPECT_TRUE(named) << stored;
 }
 
 } // namespace
