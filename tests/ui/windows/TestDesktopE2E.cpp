@@ -1,7 +1,9 @@
 // The real vellumo program under a private Xvfb with a temporary HOME: what the user sees is
 // read from screenshots and from the live element tree the program writes on SIGUSR1.
 
+#include "media/CHBitmap.h"
 #include "media/JsonText.h"
+#include "tests/support/ReferenceImage.h"
 #include "tests/support/TestDirs.h"
 #include "tests/support/TestImages.h"
 #include "tests/support/TestProcess.h"
@@ -128,6 +130,22 @@ std::string LibraryQuery(const fs::path& library, const std::string& sql) {
     return value;
 }
 
+// A window mapped but not yet painted shows the root window's black: a painted one has the
+// white client area.
+bool IsPainted(const std::string& png) {
+    CHBitmap picture;
+    if (!picture.LoadFromMemory(png.data(), png.size())) {
+        return false;
+    }
+    int white = 0;
+    for (int y = 0; y < picture.Height(); y += 8) {
+        for (int x = 0; x < picture.Width(); x += 8) {
+            white += (picture.Pixel(x, y) & 0xFFFFFF) == 0xFFFFFF ? 1 : 0;
+        }
+    }
+    return white * 4 > (picture.Width() / 8) * (picture.Height() / 8);
+}
+
 class DesktopE2E : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -173,7 +191,8 @@ protected:
     void StartApp(const std::vector<std::string>& args = {}, const std::string& display = {}) {
         m_app = std::make_unique<VellumoProcess>(VellumoBinaryPath(), m_dir.Path());
         std::vector<std::string> env = {"DISPLAY=" + (display.empty() ? s_display : display),
-                                        "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string()};
+                                        "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string(),
+                                        "VELLUMO_TEST_STILL_CAROUSEL=1"};
         if (!m_bus.empty()) {
             env.push_back("DBUS_SESSION_BUS_ADDRESS=" + m_bus);
         }
@@ -238,6 +257,35 @@ protected:
 
     void ClickElement(const Json::Value& tree, const Json::Value& element, int dx = 5, int dy = 5) {
         ClickAt(tree, element["rect"][0].asInt() + dx, element["rect"][1].asInt() + dy);
+    }
+
+    // The window's pixels once two screenshots in a row agree, in the build folder (kept for
+    // a look after a failure); empty when no stable picture was taken.
+    fs::path StableScreenshot(const Json::Value& tree, const std::string& name) {
+        fs::path folder = fs::path(VELLUMO_BINARY_DIR) / "ui-screenshots";
+        fs::create_directories(folder);
+        fs::path shot = folder / (name + ".png");
+        const Json::Value& window = tree["window"];
+        std::string crop = std::to_string(window["width"].asInt()) + "x" +
+                           std::to_string(window["height"].asInt()) + "+" +
+                           std::to_string(window["x"].asInt()) + "+" +
+                           std::to_string(window["y"].asInt());
+        // Nothing hovered: the pointer leaves the window.
+        RunTool({"xdotool", "mousemove", "0", "0"});
+        std::string last;
+        bool stable = WaitFor(
+            [&] {
+                if (RunTool({"import", "-window", "root", "-crop", crop, "+repage",
+                             shot.string()}) != 0) {
+                    return false;
+                }
+                std::string now = ReadTestFile(shot);
+                bool same = !now.empty() && now == last;
+                last = now;
+                return same && IsPainted(now);
+            },
+            15s);
+        return stable ? shot : fs::path();
     }
 
     HttpReply Phone(const std::string& target, const std::string& body = {}) {
@@ -506,6 +554,63 @@ TEST_F(DesktopE2E, LosingTheDisplayStopsInOrderAndKeepsTheLibraryAndTheUsageRepo
         named = named || device.asString() == kKey;
     }
     EXPECT_TRUE(named) << stored;
+}
+
+// The PC panel's host name and address differ between machines; the clock of the last backup
+// between runs.
+const ImageArea kHostAndAddress{165, 75, 275, 44};
+
+fs::path Reference(const std::string& name) {
+    return fs::path(VELLUMO_SOURCE_DIR) / "tests/ui/windows/data" / (name + ".png");
+}
+
+TEST_F(DesktopE2E, TheWholeWindowMatchesItsReferencePictures) {
+    StartApp();
+    Json::Value tree = TreeUntil(Shown);
+    ASSERT_TRUE(Shown(tree));
+    fs::path empty = StableScreenshot(tree, "main-empty");
+    ASSERT_FALSE(empty.empty()) << "the window did not settle";
+    ReferenceOptions options;
+    options.masks = {kHostAndAddress};
+    ReferenceResult result = CompareWithReference(empty, Reference("main-empty"), options);
+    EXPECT_TRUE(result.matches) << result.report;
+
+    // A phone that has finished its backup: the expanded item with its statistics and the
+    // last backup's summary.
+    std::string password = m_app->OutputValue("pairing password");
+    ASSERT_EQ(
+        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + password + "&type=1&modal=Pixel")
+            .status,
+        200);
+    TestJpegOptions photo;
+    photo.seed = 21;
+    photo.width = 64;
+    photo.height = 48;
+    ASSERT_EQ(Phone("/import?key=" + std::string(kKey) +
+                        "&name=IMG_21.JPG&vmd5=dG9rZW4yMQ&cur=1&total=1&speed=10&time=1",
+                    MakeTestJpeg(photo))
+                  .status,
+              200);
+    tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"].size() == 1 &&
+               (*d)["items"][0]["count"].asInt() == 1 &&
+               !(*d)["items"][0]["lastTime"].asString().empty();
+    });
+    // Expanded by a click: the statistics, the last backup and the folder button.
+    ClickElement(tree, (*FindKind(tree, "CXDevInfo"))["items"][0], 300, 20);
+    tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"][0]["expanded"].asBool();
+    });
+    const Json::Value& item = (*FindKind(tree, "CXDevInfo"))["items"][0];
+    fs::path paired = StableScreenshot(tree, "main-paired");
+    ASSERT_FALSE(paired.empty()) << "the window did not settle";
+    int left = item["rect"][0].asInt() + 135;
+    int top = item["rect"][1].asInt() + 65;
+    options.masks.push_back({left, top, 440 - left, 20}); // the last backup's date and time
+    result = CompareWithReference(paired, Reference("main-paired"), options);
+    EXPECT_TRUE(result.matches) << result.report;
 }
 
 } // namespace
