@@ -5,6 +5,9 @@
 #include "platform/UiDispatcher.h"
 #include "shell/CVellumoCore.h"
 #include "tests/support/TestDirs.h"
+#include "ui/framework/UIAnimate.h"
+#include "ui/framework/UIButton.h"
+#include "ui/framework/UIHyperLink.h"
 #include "ui/framework/UIResource.h"
 #include "ui/framework/UIScrollBar.h"
 #include "ui/windows/CXContentWnd.h"
@@ -226,6 +229,44 @@ TEST_F(DevicePanel, DeletingIsRefusedWhileAPhoneBacksUpAndLooksTheItemUpAgain) {
     Progress("k1", 2, 3);
     m_host->Drain();
     EXPECT_TRUE(Devices().Items().empty());
+}
+
+bool Inside(const CHRect& inner, const CHRect& outer) {
+    return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top &&
+           inner.bottom <= outer.bottom;
+}
+
+TEST_F(DevicePanel, EveryItemKeepsItsPartsInsideItselfCollapsedAndExpanded) {
+    Pair("phone-a", "A phone whose model name is far too long to be shown whole in its line");
+    Pair("phone-b", "Pixel");
+    BuildPanels();
+    Progress("phone-a", 1, 3);
+    Progress("phone-b", 1, 3);
+    m_host->Drain();
+    ASSERT_EQ(Devices().Items().size(), 2u);
+    for (bool expand : {false, true}) {
+        for (const auto& item : Devices().Items()) {
+            if (item->expanded != expand) {
+                Devices().OnElementLButtonDown(item->rect.right - 10, item->rect.top + 5);
+                m_host->Drain();
+            }
+        }
+        const CHRect* previous = nullptr;
+        for (const auto& item : Devices().Items()) {
+            ASSERT_EQ(item->expanded, expand);
+            EXPECT_TRUE(Inside(item->busy->Rect(), item->rect))
+                << "busy badge, expanded " << expand;
+            EXPECT_TRUE(Inside(item->link->Rect(), item->rect)) << "name, expanded " << expand;
+            EXPECT_LE(item->link->Rect().right - item->link->Rect().left, 180);
+            if (item->folder->IsVisible()) {
+                EXPECT_TRUE(Inside(item->folder->Rect(), item->rect)) << "folder button";
+            }
+            if (previous != nullptr) {
+                EXPECT_GE(item->rect.top, previous->bottom) << "items overlap";
+            }
+            previous = &item->rect;
+        }
+    }
 }
 
 TEST_F(DevicePanel, ManyPhonesScrollWithinTheContentAndFewDoNot) {
