@@ -5,6 +5,7 @@
 #include "platform/UiDispatcher.h"
 #include "shell/CVellumoCore.h"
 #include "tests/support/TestDirs.h"
+#include "tests/ui/framework/FakePlatform.h"
 #include "ui/framework/UIAnimate.h"
 #include "ui/framework/UIButton.h"
 #include "ui/framework/UIHyperLink.h"
@@ -267,6 +268,32 @@ TEST_F(DevicePanel, EveryItemKeepsItsPartsInsideItselfCollapsedAndExpanded) {
             previous = &item->rect;
         }
     }
+}
+
+TEST_F(DevicePanel, TheLibraryTotalsAreReadOnceForARushOfStatisticsRequests) {
+    FakePlatform platform;
+    BuildPanels();
+    NativeWindowOptions options;
+    options.width = 630;
+    options.height = 448;
+    ASSERT_TRUE(m_content->CreateWindowed(options));
+    CXPCInfo& pc = *m_content->PcPanel();
+    const std::string totals = "Vellumo"; // an empty library
+    pc.RequestStatistics(false);
+    EXPECT_EQ(m_core->TrayTip(), totals) << "the first request reads at once";
+    EXPECT_TRUE(platform.timers.empty());
+
+    // Within the gap: no reading now, one reading later for every request meanwhile.
+    m_core->SetTrayTip("stale");
+    pc.RequestStatistics(false);
+    pc.RequestStatistics(true);
+    pc.RequestStatistics(false);
+    EXPECT_EQ(m_core->TrayTip(), "stale");
+    ASSERT_EQ(platform.timers.size(), 1u);
+    EXPECT_EQ(platform.timers.begin()->second.period, CXPCInfo::kRefreshGapMs);
+    platform.Fire(platform.timers.begin()->first);
+    EXPECT_EQ(m_core->TrayTip(), totals) << "the deferred reading ran";
+    EXPECT_TRUE(platform.timers.empty()) << "and its timer stopped";
 }
 
 TEST_F(DevicePanel, ManyPhonesScrollWithinTheContentAndFewDoNot) {
