@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 
 #include <unordered_map>
 
@@ -176,6 +177,10 @@ void SetGtkDisplayLostHandler(std::function<int()> lastWords) {
     if (display != nullptr && GDK_IS_X11_DISPLAY(display)) {
         XSetIOErrorHandler(OnDisplayLost);
     }
+}
+
+void PrepareGtkEnvironment() {
+    setenv("GDK_GL", "disable", 0); // a user's own setting wins
 }
 
 std::unique_ptr<INativePlatform> CreateGtkPlatform() {

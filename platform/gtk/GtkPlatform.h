@@ -7,6 +7,11 @@
 #include <functional>
 #include <memory>
 
+// Call in the main thread before any other thread starts (it sets the environment): GDK is
+// told to leave OpenGL alone. Everything is drawn with cairo into the program's own buffers;
+// otherwise GDK loads the whole GL stack at start-up only to choose visuals.
+void PrepareGtkEnvironment();
+
 // Initialises GTK; null when no display can be opened (the caller then runs headless).
 std::unique_ptr<INativePlatform> CreateGtkPlatform();
 

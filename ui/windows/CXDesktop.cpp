@@ -230,6 +230,10 @@ extern "C" const char* __lsan_default_suppressions() {
 #endif
 #endif
 
+void PrepareDesktopProcess() {
+    PrepareGtkEnvironment();
+}
+
 int RunDesktop(DesktopStart& start) {
     auto platform = CreateGtkPlatform();
     if (!platform) {
