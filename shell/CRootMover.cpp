@@ -184,7 +184,7 @@ bool CopyTreeChecked(const fs::path& source, const fs::path& target, std::string
 CRootMover::CRootMover(const fs::path& oldRoot, const fs::path& newRoot)
     : m_oldRoot(NormalizeRoot(oldRoot)), m_newRoot(NormalizeRoot(newRoot)) {}
 
-RootMoveStatus CRootMover::Check(std::string& reason) const {
+RootMoveStatus CRootMover::CheckPlaces(std::string& reason) const {
     if (m_newRoot.empty()) {
         reason = "no storage folder given";
         return RootMoveStatus::Refused;
@@ -207,7 +207,32 @@ RootMoveStatus CRootMover::Check(std::string& reason) const {
         reason = m_newRoot.string() + " is not a folder";
         return RootMoveStatus::Refused;
     }
-    if (ExistsNoFollow(m_newRoot / kLibraryFileName)) {
+    return RootMoveStatus::Moved;
+}
+
+bool CRootMover::TargetHoldsLibrary() const {
+    return !m_newRoot.empty() && ExistsNoFollow(m_newRoot / kLibraryFileName);
+}
+
+RootMoveStatus CRootMover::CheckAdopt(std::string& reason) const {
+    RootMoveStatus status = CheckPlaces(reason);
+    if (status != RootMoveStatus::Moved) {
+        return status;
+    }
+    std::error_code ec;
+    if (!TargetHoldsLibrary() || !fs::is_regular_file(m_newRoot / kLibraryFileName, ec)) {
+        reason = m_newRoot.string() + " holds no library";
+        return RootMoveStatus::Refused;
+    }
+    return RootMoveStatus::Moved;
+}
+
+RootMoveStatus CRootMover::Check(std::string& reason) const {
+    RootMoveStatus status = CheckPlaces(reason);
+    if (status != RootMoveStatus::Moved) {
+        return status;
+    }
+    if (TargetHoldsLibrary()) {
         reason = m_newRoot.string() + " already holds a library";
         return RootMoveStatus::Refused;
     }

@@ -29,6 +29,12 @@ public:
     // is not a folder, and a target that already holds a library file or a non-empty Repos or
     // Thumb folder (merging two libraries would orphan one of them).
     RootMoveStatus Check(std::string& reason) const;
+    // The target holds a library file: Check refuses it, but it can be used as it is.
+    bool TargetHoldsLibrary() const;
+    // For using the library already at the target instead of moving: refuses what Check
+    // refuses about the two folders' places (empty, nested, not a folder) and a target without
+    // a library file. Moved means the target can be adopted.
+    RootMoveStatus CheckAdopt(std::string& reason) const;
 
     // Check, then move. commit runs once everything is in place at the new root and before any
     // source is deleted; when it returns false the move is undone. The library must be closed.
@@ -38,6 +44,9 @@ public:
     const fs::path& NewRoot() const { return m_newRoot; }
 
 private:
+    // The checks both Check and CheckAdopt make; Moved when the places allow either.
+    RootMoveStatus CheckPlaces(std::string& reason) const;
+
     struct Step {
         fs::path source;
         fs::path target;

@@ -84,6 +84,8 @@ AppOptions CVellumoApp::ParseArguments(const std::vector<std::string>& args) {
             options.headless = true;
         } else if (arg == "--silence") {
             continue;
+        } else if (arg == "--adopt") {
+            options.adopt = true;
         } else if (arg == "--set-password" || arg == "--set-root") {
             if (i + 1 >= args.size()) {
                 options.error = arg + " needs a value";
@@ -100,13 +102,16 @@ AppOptions CVellumoApp::ParseArguments(const std::vector<std::string>& args) {
             options.unknown.push_back(arg);
         }
     }
+    if (options.adopt && !options.setRoot) {
+        options.error = "--adopt goes with --set-root";
+    }
     return options;
 }
 
 std::string CVellumoApp::UsageText() {
     return "Usage: vellumo [--silence] [--headless]\n"
            "       vellumo --set-password TEXT\n"
-           "       vellumo --set-root DIR\n"
+           "       vellumo --set-root DIR [--adopt]\n"
            "\n"
            "Vellumo receives the photos that the phone app backs up over the home network and\n"
            "files them in a storage folder on this computer.\n"
@@ -123,6 +128,9 @@ std::string CVellumoApp::UsageText() {
            "  --set-root DIR      move the storage folder (library, Repos, Thumb) to DIR, then\n"
            "                      exit. DIR must not lie inside the current folder or contain\n"
            "                      it, nor hold another library. A failed move changes nothing.\n"
+           "  --adopt             with --set-root: DIR holds a library (a reinstall, or a\n"
+           "                      folder carried from another computer); use it as it is.\n"
+           "                      Nothing in either folder is moved; the current folder stays.\n"
            "  --version           print the version.\n"
            "  --help              print this text.\n"
            "\n"
@@ -197,18 +205,29 @@ int CVellumoApp::RunSettings(const AppOptions& options) {
             status = 1;
         }
     }
-    if (options.setRoot) {
-        fs::path from = core.GetRootPath();
-        if (core.SetRootPath(options.root)) {
-            std::cout << "storage folder: " << core.GetRootPath().string() << "\n";
-        } else {
-            std::cerr << "vellumo: cannot move the storage folder from " << from.string() << " to "
-                      << options.root << ": " << core.LastRootMoveError() << "\n";
-            status = 1;
-        }
+    if (options.setRoot && !SetRoot(core, options)) {
+        status = 1;
     }
     core.Stop();
     return status;
+}
+
+bool CVellumoApp::SetRoot(CVellumoCore& core, const AppOptions& options) {
+    fs::path from = core.GetRootPath();
+    std::string reason;
+    CVellumoCore::RootChange result = options.adopt ? core.AdoptRoot(options.root, &reason)
+                                                    : core.MoveRoot(options.root, &reason);
+    if (result == CVellumoCore::RootChange::Done) {
+        std::cout << "storage folder: " << core.GetRootPath().string() << "\n";
+        return true;
+    }
+    std::cerr << "vellumo: cannot " << (options.adopt ? "use" : "move the storage folder from ")
+              << (options.adopt ? "" : from.string() + " to ") << options.root << ": " << reason
+              << "\n";
+    if (result == CVellumoCore::RootChange::HoldsLibrary) {
+        std::cerr << "vellumo: to use the library there as it is, add --adopt\n";
+    }
+    return false;
 }
 
 int CVellumoApp::RunService(const AppOptions& options) {

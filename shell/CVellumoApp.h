@@ -18,6 +18,7 @@ struct AppOptions {
     std::string password;
     bool setRoot = false;
     std::string root;
+    bool adopt = false;               // with --set-root: use the library already there as it is
     std::vector<std::string> unknown; // reported, then ignored
     std::string error;                // a switch without its value; the program stops
 };
@@ -54,6 +55,8 @@ public:
 
 private:
     int RunSettings(const AppOptions& options);
+    // --set-root: moves or adopts; false (with the reason on stderr) when refused or failed.
+    static bool SetRoot(CVellumoCore& core, const AppOptions& options);
     int RunService(const AppOptions& options);
     int RunHeadless(CVellumoCore& core, const sigset_t& signals);
 };

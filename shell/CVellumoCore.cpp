@@ -155,7 +155,11 @@ void CVellumoCore::Stop() {
     if (m_stopped) {
         return;
     }
-    m_stopped = true;
+    {
+        // A root change running on another thread ends first; later ones are refused.
+        std::lock_guard<std::mutex> moveLock(m_moveLock);
+        m_stopped = true;
+    }
     // Before the report is stored: a check still starting would otherwise clear it.
     m_updateCheck.Stop();
     if (m_db && m_db->IsOpen()) {
@@ -241,11 +245,37 @@ std::string CVellumoCore::LastRootMoveError() {
 }
 
 bool CVellumoCore::SetRootPath(const fs::path& requested) {
+    return MoveRoot(requested) == RootChange::Done;
+}
+
+bool CVellumoCore::RootHoldsLibrary(const fs::path& root) {
+    return CRootMover(root, root).TargetHoldsLibrary();
+}
+
+CVellumoCore::RootChange CVellumoCore::MoveRoot(const fs::path& root, std::string* reason) {
     std::lock_guard<std::mutex> moveLock(m_moveLock);
     m_moveError.clear();
+    RootChange result = MoveRootLocked(root);
+    if (reason != nullptr) {
+        *reason = m_moveError;
+    }
+    return result;
+}
+
+CVellumoCore::RootChange CVellumoCore::AdoptRoot(const fs::path& root, std::string* reason) {
+    std::lock_guard<std::mutex> moveLock(m_moveLock);
+    m_moveError.clear();
+    RootChange result = AdoptRootLocked(root);
+    if (reason != nullptr) {
+        *reason = m_moveError;
+    }
+    return result;
+}
+
+CVellumoCore::RootChange CVellumoCore::MoveRootLocked(const fs::path& requested) {
     if (!m_db || m_stopped) {
         m_moveError = "Vellumo is shutting down";
-        return false;
+        return RootChange::Refused;
     }
     fs::path oldRoot = GetRootPath();
     fs::path newRoot = NormalizeRoot(requested);
@@ -258,58 +288,139 @@ bool CVellumoCore::SetRootPath(const fs::path& requested) {
         // Nothing moves; the choice is still recorded (the first run ends this way).
         if (!WriteSettingsRoot(m_pointerFile, oldRoot)) {
             m_moveError = "cannot write " + m_pointerFile.string();
-            return false;
+            return RootChange::Failed;
         }
-        return true;
+        return RootChange::Done;
     }
     if (status != RootMoveStatus::Moved) {
         m_moveError = reason;
-        return false;
+        std::string adoptReason;
+        return mover.TargetHoldsLibrary() && mover.CheckAdopt(adoptReason) == RootMoveStatus::Moved
+                   ? RootChange::HoldsLibrary
+                   : RootChange::Refused;
     }
-
     if (oldRoot.empty()) {
-        // Storage never came up: there is nothing to move, only a root to adopt.
-        std::error_code ec;
-        fs::create_directories(newRoot / kReposFolderName, ec);
-        fs::create_directories(newRoot / kThumbFolderName, ec);
-        if (!WriteSettingsRoot(m_pointerFile, newRoot)) {
-            m_moveError = "cannot write " + m_pointerFile.string();
-            return false;
-        }
-        SetPaths(newRoot);
-        m_storageError.clear();
-        return m_db->OpenLibrary(newRoot) != 0;
+        return UseFirstRoot(newRoot);
     }
 
-    if (!PauseImports(kImportDrainMs)) {
+    bool paused = PauseImports(kImportDrainMs);
+    if (!paused) {
         ResumeImports();
         m_moveError = "imports are still running; try again later";
-        return false;
+        return RootChange::Refused;
     }
-    bool watching = m_watcher && m_watcher->IsRunning();
-    if (m_watcher) {
-        m_watcher->Stop();
-    }
-    m_db->CloseLibrary();
-
-    status = mover.Move([&] { return WriteSettingsRoot(m_pointerFile, newRoot); }, reason);
-    if (status == RootMoveStatus::Moved) {
+    WithLibraryClosed([&] {
+        status = mover.Move([&] { return WriteSettingsRoot(m_pointerFile, newRoot); }, reason);
+        if (status != RootMoveStatus::Moved) {
+            m_moveError = reason;
+            return;
+        }
         // Uploads still being received there were refused while the gate was shut.
         UploadStaging::RemoveIfEmpty(oldRoot);
         SetPaths(newRoot);
         std::error_code ec;
         fs::create_directories(newRoot / kReposFolderName, ec);
         fs::create_directories(newRoot / kThumbFolderName, ec);
-    } else {
-        m_moveError = reason;
+    });
+    return status == RootMoveStatus::Moved ? RootChange::Done : RootChange::Failed;
+}
+
+CVellumoCore::RootChange CVellumoCore::AdoptRootLocked(const fs::path& requested) {
+    if (!m_db || m_stopped) {
+        m_moveError = "Vellumo is shutting down";
+        return RootChange::Refused;
     }
-    fs::path root = GetRootPath();
-    m_db->OpenLibrary(root);
+    fs::path oldRoot = GetRootPath();
+    fs::path newRoot = NormalizeRoot(requested);
+    CRootMover mover(oldRoot, newRoot);
+    std::string reason;
+    RootMoveStatus status = mover.CheckAdopt(reason);
+    if (oldRoot.empty()) {
+        // No current root to be nested in: only the library file counts.
+        status = mover.TargetHoldsLibrary() ? RootMoveStatus::Moved : RootMoveStatus::Refused;
+        reason = newRoot.string() + " holds no library";
+    }
+    if (status == RootMoveStatus::SameRoot) {
+        if (!WriteSettingsRoot(m_pointerFile, oldRoot)) {
+            m_moveError = "cannot write " + m_pointerFile.string();
+            return RootChange::Failed;
+        }
+        return RootChange::Done;
+    }
+    if (status != RootMoveStatus::Moved) {
+        m_moveError = reason;
+        return RootChange::Refused;
+    }
+    if (oldRoot.empty()) {
+        return UseFirstRoot(newRoot);
+    }
+
+    if (!PauseImports(kImportDrainMs)) {
+        ResumeImports();
+        m_moveError = "imports are still running; try again later";
+        return RootChange::Refused;
+    }
+    RootChange result = RootChange::Failed;
+    WithLibraryClosed([&] {
+        if (!WriteSettingsRoot(m_pointerFile, newRoot)) {
+            m_moveError = "cannot write " + m_pointerFile.string();
+            return;
+        }
+        std::error_code ec;
+        fs::create_directories(newRoot / kReposFolderName, ec);
+        fs::create_directories(newRoot / kThumbFolderName, ec);
+        if (m_db->OpenLibrary(newRoot) != 0 && m_db->IsOpen()) {
+            UploadStaging::RemoveIfEmpty(oldRoot);
+            SetPaths(newRoot);
+            result = RootChange::Done;
+            return;
+        }
+        // The old root comes back in use; its library is reopened below.
+        m_moveError = m_db->LastOpenError();
+        if (m_moveError.empty()) {
+            m_moveError = "cannot open the library in " + newRoot.string();
+        }
+        m_db->CloseLibrary();
+        WriteSettingsRoot(m_pointerFile, oldRoot);
+    });
+    return result;
+}
+
+CVellumoCore::RootChange CVellumoCore::UseFirstRoot(const fs::path& root) {
+    std::error_code ec;
+    fs::create_directories(root / kReposFolderName, ec);
+    fs::create_directories(root / kThumbFolderName, ec);
+    if (!WriteSettingsRoot(m_pointerFile, root)) {
+        m_moveError = "cannot write " + m_pointerFile.string();
+        return RootChange::Failed;
+    }
+    SetPaths(root);
+    m_storageError.clear();
+    if (m_db->OpenLibrary(root) == 0 || !m_db->IsOpen()) {
+        m_moveError = m_db->LastOpenError();
+        if (m_moveError.empty()) {
+            m_moveError = "cannot open the library in " + root.string();
+        }
+        return RootChange::Failed;
+    }
+    return RootChange::Done;
+}
+
+void CVellumoCore::WithLibraryClosed(const std::function<void()>& step) {
+    // Imports are paused by the caller.
+    bool watching = m_watcher && m_watcher->IsRunning();
+    if (m_watcher) {
+        m_watcher->Stop();
+    }
+    m_db->CloseLibrary();
+    step();
+    if (!m_db->IsOpen()) {
+        m_db->OpenLibrary(GetRootPath());
+    }
     if (watching) {
         StartWatcher();
     }
     ResumeImports();
-    return status == RootMoveStatus::Moved;
 }
 
 bool CVellumoCore::PauseImports(int timeoutMs) {

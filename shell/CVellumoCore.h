@@ -97,7 +97,25 @@ public:
     // random digits, so that with the guess limits of "/auth" finding one takes centuries.
     static std::string RandomPairingPassword();
 
-    // Why the last SetRootPath refused or failed ("" after success).
+    // What a change of the storage root did.
+    enum class RootChange {
+        Done,         // the new root is in use and recorded in the settings pointer file
+        Refused,      // nothing was touched (the reason says why)
+        HoldsLibrary, // refused: the target holds a library, which AdoptRoot can use as it is
+        Failed,       // a step failed; everything was put back and the old root is in use
+    };
+    // Moves the library, Repos and Thumb to root (SetRootPath is this, reduced to a bool). The
+    // reason of a refusal or failure goes to *reason and LastRootMoveError.
+    RootChange MoveRoot(const fs::path& root, std::string* reason = nullptr);
+    // Uses the library already at root as it is: closes the current library, records root in
+    // the settings pointer file and opens the library there. Neither folder is moved or
+    // rewritten; the old root stays as it was. Refuses a root that holds no library file or
+    // lies inside the current root or around it.
+    RootChange AdoptRoot(const fs::path& root, std::string* reason = nullptr);
+    // Whether root holds a library file (a target MoveRoot refuses and AdoptRoot takes).
+    static bool RootHoldsLibrary(const fs::path& root);
+
+    // Why the last root change refused or failed ("" after success).
     std::string LastRootMoveError();
 
     // Where tray tips and balloons go while the desktop runs (called from any thread; the
@@ -154,6 +172,13 @@ private:
     // Holds new imports and waits for those already queued; false on time-out.
     bool PauseImports(int timeoutMs);
     void ResumeImports();
+    RootChange MoveRootLocked(const fs::path& requested);
+    RootChange AdoptRootLocked(const fs::path& requested);
+    // Records root and opens its library while storage never came up (nothing to move).
+    RootChange UseFirstRoot(const fs::path& root);
+    // Closes the library (holding imports and the watcher) around step, then opens the library
+    // at whatever root is current afterwards.
+    void WithLibraryClosed(const std::function<void()>& step);
 
     CoreOptions m_options;
     fs::path m_pointerFile;

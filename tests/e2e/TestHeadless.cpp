@@ -135,6 +135,23 @@ TEST(Headless, SettingsChangeFromTheShellOnlyWhileStopped) {
     EXPECT_EQ(vellumo.OutputValue("storage root"), newRoot.string());
     EXPECT_EQ(vellumo.OutputValue("pairing password"), "tulip 7");
     EXPECT_EQ(vellumo.Stop(SIGTERM), 0);
+
+    // A library carried from elsewhere (another user's sandbox made it): refused as a move
+    // target, used as it is with --adopt.
+    VellumoProcess other(VellumoBinaryPath(), dir / "other");
+    ASSERT_EQ(other.RunToEnd({"--set-password", "carried 1"}), 0) << other.ErrorOutput();
+    fs::path carried = other.DefaultRoot();
+    ASSERT_TRUE(fs::is_regular_file(carried / "Vellumo.cfg"));
+    EXPECT_EQ(vellumo.RunToEnd({"--set-root", carried.string()}), 1);
+    EXPECT_NE(vellumo.ErrorOutput().find("--adopt"), std::string::npos) << vellumo.ErrorOutput();
+    EXPECT_EQ(vellumo.RunToEnd({"--set-root", carried.string(), "--adopt"}), 0)
+        << vellumo.ErrorOutput();
+    EXPECT_TRUE(fs::is_regular_file(newRoot / "Vellumo.cfg"));
+    ASSERT_TRUE(vellumo.Start({"--headless"}));
+    ASSERT_TRUE(vellumo.WaitForOutput(kReady)) << vellumo.ErrorOutput();
+    EXPECT_EQ(vellumo.OutputValue("storage root"), carried.string());
+    EXPECT_EQ(vellumo.OutputValue("pairing password"), "carried 1");
+    EXPECT_EQ(vellumo.Stop(SIGTERM), 0);
 }
 
 TEST(Headless, APortInUseEndsTheStartWithAMessage) {

@@ -6,6 +6,7 @@
 #include "shell/StoragePaths.h"
 #include "tests/support/TestDirs.h"
 #include "tests/support/TestImages.h"
+#include "tests/support/TestProcess.h"
 
 #include <gtest/gtest.h>
 
@@ -398,4 +399,92 @@ TEST_F(CoreTest, ShutdownWithImportsStillQueuedIsClean) {
     PidList pids;
     library.GetTimePids("", pids);
     EXPECT_EQ(static_cast<int>(pids.size()), count);
+}
+
+TEST_F(CoreTest, AdoptingALibraryUsesItAsItIsAndLeavesTheOldRootIntact) {
+    // A library from an earlier install at "carried", with its own photo and password.
+    ASSERT_TRUE(WriteSettingsRoot(m_options.pointerFile, m_dir / "carried"));
+    {
+        auto earlier = StartCore();
+        ImportAndWait(*earlier, MakePhotos(m_dir / "pick1", 1, 70), 1);
+        ASSERT_TRUE(earlier->SetPairingPassword("carried-pw"));
+    }
+    ASSERT_TRUE(WriteSettingsRoot(m_options.pointerFile, m_dir / "current"));
+    auto core = StartCore();
+    ImportAndWait(*core, MakePhotos(m_dir / "pick2", 2, 80), 2);
+    ASSERT_TRUE(core->SetPairingPassword("current-pw"));
+    const size_t carriedFiles = CountFiles(m_dir / "carried" / "Repos");
+    ASSERT_EQ(carriedFiles, 1u);
+
+    // A plain move refuses the target, but says that it could be adopted.
+    std::string reason;
+    EXPECT_EQ(core->MoveRoot(m_dir / "carried", &reason), CVellumoCore::RootChange::HoldsLibrary);
+    EXPECT_FALSE(reason.empty());
+    EXPECT_TRUE(CVellumoCore::RootHoldsLibrary(m_dir / "carried"));
+    EXPECT_FALSE(CVellumoCore::RootHoldsLibrary(m_dir / "pick1"));
+    EXPECT_EQ(core->GetRootPath(), m_dir / "current");
+
+    // What cannot be adopted is refused with nothing changed.
+    fs::create_directories(m_dir / "empty");
+    EXPECT_EQ(core->AdoptRoot(m_dir / "empty", &reason), CVellumoCore::RootChange::Refused);
+    EXPECT_NE(reason.find("no library"), std::string::npos) << reason;
+    EXPECT_EQ(core->AdoptRoot(m_dir / "missing"), CVellumoCore::RootChange::Refused);
+    EXPECT_FALSE(fs::exists(m_dir / "missing"));
+    EXPECT_EQ(core->AdoptRoot(m_dir / "current" / "Repos"), CVellumoCore::RootChange::Refused);
+    EXPECT_EQ(core->AdoptRoot(m_dir.Path()), CVellumoCore::RootChange::Refused);
+    ASSERT_TRUE(WriteTestFile(m_dir / "file", "x"));
+    EXPECT_EQ(core->AdoptRoot(m_dir / "file"), CVellumoCore::RootChange::Refused);
+    EXPECT_EQ(core->GetRootPath(), m_dir / "current");
+    EXPECT_EQ(ReadSettingsRoot(m_options.pointerFile), m_dir / "current");
+    EXPECT_EQ(ImageCount(*core), 2);
+
+    ASSERT_EQ(core->AdoptRoot(m_dir / "carried", &reason), CVellumoCore::RootChange::Done)
+        << reason;
+    EXPECT_EQ(core->GetRootPath(), m_dir / "carried");
+    EXPECT_EQ(core->GetReposPath(), m_dir / "carried" / "Repos");
+    EXPECT_EQ(ReadSettingsRoot(m_options.pointerFile), m_dir / "carried");
+    EXPECT_EQ(ImageCount(*core), 1);
+    EXPECT_EQ(core->GetPairingPassword(), "carried-pw");
+    // Both libraries keep every file.
+    EXPECT_EQ(CountFiles(m_dir / "carried" / "Repos"), carriedFiles);
+    EXPECT_TRUE(fs::is_regular_file(m_dir / "current" / "Vellumo.cfg"));
+    EXPECT_EQ(CountFiles(m_dir / "current" / "Repos"), 2u);
+
+    // A phone paired with the adopted library's password is served its photo.
+    int port = core->WaitServicePort(5000);
+    ASSERT_GT(port, 0);
+    EXPECT_EQ(HttpRequest("127.0.0.2", port, "GET",
+                          "/auth?key=adopt-phone&passwd=current-pw&type=1&modal=P")
+                      .status == 200,
+              false);
+    ASSERT_EQ(HttpRequest("127.0.0.2", port, "GET",
+                          "/auth?key=adopt-phone&passwd=carried-pw&type=1&modal=P")
+                  .status,
+              200);
+    Pid pid = LocalPids(*core).at(0);
+    HttpReply image =
+        HttpRequest("127.0.0.2", port, "GET", "/image/" + std::to_string(pid) + "?key=adopt-phone");
+    EXPECT_EQ(image.status, 200);
+    EXPECT_EQ(image.body, ReadTestFile(core->Library()->GetImagePath(pid)));
+    EXPECT_TRUE(core->Watcher()->IsRunning());
+
+    // The old library can be adopted back: it was left as it was.
+    ASSERT_EQ(core->AdoptRoot(m_dir / "current"), CVellumoCore::RootChange::Done);
+    EXPECT_EQ(ImageCount(*core), 2);
+    EXPECT_EQ(core->GetPairingPassword(), "current-pw");
+}
+
+TEST_F(CoreTest, AnAdoptedLibraryThatCannotBeOpenedLeavesTheCurrentOneInUse) {
+    ASSERT_TRUE(WriteSettingsRoot(m_options.pointerFile, m_dir / "current"));
+    auto core = StartCore();
+    ImportAndWait(*core, MakePhotos(m_dir / "pick", 1), 1);
+    ASSERT_TRUE(WriteTestFile(m_dir / "broken" / "Vellumo.cfg", "not a database, but a letter"));
+    std::string reason;
+    EXPECT_EQ(core->AdoptRoot(m_dir / "broken", &reason), CVellumoCore::RootChange::Failed);
+    EXPECT_FALSE(reason.empty());
+    EXPECT_EQ(ReadTestFile(m_dir / "broken" / "Vellumo.cfg"), "not a database, but a letter");
+    EXPECT_EQ(core->GetRootPath(), m_dir / "current");
+    EXPECT_EQ(ReadSettingsRoot(m_options.pointerFile), m_dir / "current");
+    EXPECT_TRUE(core->Library()->IsOpen());
+    EXPECT_EQ(ImageCount(*core), 1);
 }

@@ -133,9 +133,11 @@ TEST(CommandLine, SwitchesValuesAndSilenceOnlyInFirstPlace) {
     EXPECT_FALSE(set.headless);
     EXPECT_EQ(set.root, "/data");
     EXPECT_FALSE(CVellumoApp::ParseArguments({"vellumo", "--set-root"}).error.empty());
+    EXPECT_TRUE(CVellumoApp::ParseArguments({"vellumo", "--set-root", "/d", "--adopt"}).adopt);
+    EXPECT_FALSE(CVellumoApp::ParseArguments({"vellumo", "--adopt"}).error.empty());
     EXPECT_TRUE(CVellumoApp::ParseArguments({"vellumo", "--help"}).help);
-    for (const char* word :
-         {"--headless", "--set-password", "--set-root", "--silence", "VELLUMO_PORT", "SIGTERM"}) {
+    for (const char* word : {"--headless", "--set-password", "--set-root", "--adopt", "--silence",
+                             "VELLUMO_PORT", "SIGTERM"}) {
         EXPECT_NE(CVellumoApp::UsageText().find(word), std::string::npos) << word;
     }
 }
