@@ -194,7 +194,9 @@ struct Desktop {
         core.SetBusyListener({});
         ReleaseGtkDialogWaiters();
         core.Stop();
-        platform->Dispatcher().Shutdown();
+        if (platform) { // null when the display went away late in Shutdown
+            platform->Dispatcher().Shutdown();
+        }
         std::cout << "Vellumo stopped.\n" << std::flush;
         return 0;
     }
