@@ -17,6 +17,7 @@ int main(int argc, char** argv) {
         sigaddset(&dump, kTreeDumpSignal);
         pthread_sigmask(SIG_BLOCK, &dump, nullptr);
     }
+    PrepareDesktopProcess();
     CVellumoApp::SetDesktopRunner(RunDesktop);
 #endif
     std::vector<std::string> args(argv, argv + argc);

@@ -24,3 +24,6 @@ void InstallGtkPopupMenus();
 // Answers every open and pending dialog with Cancel and makes later ones answer Cancel at
 // once, so no worker stays blocked on a dialog while it is being joined at shut-down.
 void CloseGtkDialogs();
+// The part of CloseGtkDialogs that touches no GTK: waiting workers get Cancel, later dialogs
+// answer Cancel at once. For a shutdown after the display is gone.
+void ReleaseGtkDialogWaiters();

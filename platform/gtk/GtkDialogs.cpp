@@ -208,7 +208,7 @@ void InstallGtkDialogBackend() {
     SetDialogBackend(backend);
 }
 
-void CloseGtkDialogs() {
+void ReleaseGtkDialogWaiters() {
     std::vector<std::shared_ptr<DialogJob>> pending;
     {
         std::lock_guard<std::mutex> lock(State().mutex);
@@ -218,6 +218,10 @@ void CloseGtkDialogs() {
     for (const auto& job : pending) {
         job->Answer(kCancel);
     }
+}
+
+void CloseGtkDialogs() {
+    ReleaseGtkDialogWaiters();
     // Called on the UI thread: the dialogs' nested loops return Cancel.
     for (GtkDialog* dialog : std::vector<GtkDialog*>(State().open)) {
         gtk_dialog_response(dialog, GTK_RESPONSE_CANCEL);

@@ -1,8 +1,29 @@
 #include "platform/gtk/GtkNativeWindow.h"
 
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
 
 namespace {
+
+// Benchmarks time how quickly the UI thread handles a click while phones back up: with
+// VELLUMO_UI_CLICK_LOG naming a file, every handled button press appends its monotonic time in
+// nanoseconds and its window position.
+void LogHandledPress(const NativeEvent& event) {
+    static FILE* log = [] {
+        const char* path = std::getenv("VELLUMO_UI_CLICK_LOG");
+        return path != nullptr && path[0] != '\0' ? std::fopen(path, "ae") : nullptr;
+    }();
+    if (log == nullptr) {
+        return;
+    }
+    timespec now{};
+    clock_gettime(CLOCK_MONOTONIC, &now);
+    long long ns = static_cast<long long>(now.tv_sec) * 1000000000LL + now.tv_nsec;
+    std::fprintf(log, "press %lld %d %d\n", ns, event.x, event.y);
+    std::fflush(log);
+}
 
 unsigned Modifiers(guint state) {
     unsigned out = 0;
@@ -404,6 +425,9 @@ gboolean GtkNativeWindow::OnButton(GtkWidget*, GdkEventButton* e, gpointer data)
     event.modifiers = Modifiers(e->state);
     event.time = e->time;
     static_cast<GtkNativeWindow*>(data)->Deliver(event);
+    if (event.kind == NativeEventKind::ButtonDown) {
+        LogHandledPress(event);
+    }
     return TRUE;
 }
 

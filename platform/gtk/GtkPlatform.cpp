@@ -3,7 +3,12 @@
 #include "platform/UiDispatcher.h"
 #include "platform/gtk/GtkNativeWindow.h"
 
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 
 #include <unordered_map>
 
@@ -143,7 +148,40 @@ private:
     bool m_quit = false;
 };
 
+std::function<int()>& DisplayLostHandler() {
+    static std::function<int()> handler;
+    return handler;
+}
+
+// Xlib calls this when a read or write on the display connection fails; it must not return
+// into Xlib, so the process ends here once the handler has stopped everything else.
+int OnDisplayLost(Display*) {
+    static bool running = false;
+    int status = 1;
+    if (!running && DisplayLostHandler()) {
+        running = true;
+        status = DisplayLostHandler()();
+    } else {
+        std::fputs("vellumo: the connection to the display was lost\n", stderr);
+    }
+    std::fflush(stdout);
+    std::fflush(stderr);
+    _exit(status);
+}
+
 } // namespace
+
+void SetGtkDisplayLostHandler(std::function<int()> lastWords) {
+    DisplayLostHandler() = std::move(lastWords);
+    GdkDisplay* display = gdk_display_get_default();
+    if (display != nullptr && GDK_IS_X11_DISPLAY(display)) {
+        XSetIOErrorHandler(OnDisplayLost);
+    }
+}
+
+void PrepareGtkEnvironment() {
+    setenv("GDK_GL", "disable", 0); // a user's own setting wins
+}
 
 std::unique_ptr<INativePlatform> CreateGtkPlatform() {
     if (!gtk_init_check(nullptr, nullptr))

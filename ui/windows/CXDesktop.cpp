@@ -189,6 +189,21 @@ struct Desktop {
         });
     }
 
+    // The X display is gone (its server ended with the session): the ordered quit without
+    // the windows, which can no longer be touched. The process ends when this returns.
+    int StopWithoutDisplay() {
+        std::cerr << "vellumo: the display is gone; stopping\n";
+        core.SetTrayHandlers({}, {});
+        core.SetBusyListener({});
+        ReleaseGtkDialogWaiters();
+        core.Stop();
+        if (platform) { // null when the display went away late in Shutdown
+            platform->Dispatcher().Shutdown();
+        }
+        std::cout << "Vellumo stopped.\n" << std::flush;
+        return 0;
+    }
+
     void Shutdown() {
         // Nothing may still reach the windows from a worker, and no worker may stay blocked
         // on a dialog while it is joined.
@@ -287,6 +302,10 @@ extern "C" const char* __lsan_default_suppressions() {
 #endif
 #endif
 
+void PrepareDesktopProcess() {
+    PrepareGtkEnvironment();
+}
+
 int RunDesktop(DesktopStart& start) {
     auto platform = CreateGtkPlatform();
     if (!platform) {
@@ -315,11 +334,13 @@ int RunDesktop(DesktopStart& start) {
     }
     desktop.window->SetQuitHandler([&desktop] { desktop.Quit(); });
     desktop.window->SetSettingsHandler([&desktop] { desktop.OpenSettings(); });
+    SetGtkDisplayLostHandler([&desktop] { return desktop.StopWithoutDisplay(); });
     desktop.InstallTray();
 
     RunWindows(desktop, start, ui);
     start.setShowHandler({});
     desktop.Shutdown();
+    SetGtkDisplayLostHandler({});
     std::cout << "Vellumo stopped.\n" << std::flush;
     return 0;
 }

@@ -4,6 +4,10 @@
 
 #include "shell/CVellumoApp.h"
 
+// Process-wide settings the desktop libraries read at start-up. Call in main() before any
+// thread starts.
+void PrepareDesktopProcess();
+
 // Runs the desktop until "退出", SIGINT or SIGTERM; the exit status, or
 // CVellumoApp::kNoDesktop when no display could be opened.
 int RunDesktop(DesktopStart& start);

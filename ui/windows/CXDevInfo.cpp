@@ -204,7 +204,10 @@ void CXDevInfo::LayoutItems() {
         item->folder->MoveTo({r.left + 440, top + 40, r.left + 440 + 115, top + 40 + 34});
         item->folder->Show(item->expanded);
         int left = item->rect.left;
-        item->busy->MoveTo({left + 28, top + 38, left + 28 + 28, top + 38 + 28});
+        // A badge on the device image; a collapsed item is too low for the usual place, so
+        // the badge moves up rather than into the next item.
+        int busyTop = top + std::min(38, height - kBusySize - 2);
+        item->busy->MoveTo({left + 28, busyTop, left + 28 + kBusySize, busyTop + kBusySize});
         int linkWidth = std::min(item->link->TextWidth() + 1, kNameMaxWidth);
         int linkTop = top + (item->expanded ? 26 : 18) - 10;
         item->link->MoveTo({left + 80, linkTop, left + 80 + linkWidth, linkTop + 20});

@@ -30,6 +30,7 @@ public:
     static constexpr int kHeaderHeight = 40;
     static constexpr int kExpandedHeight = 114;
     static constexpr int kCollapsedHeight = 56;
+    static constexpr int kBusySize = 28;
     static constexpr int kMinContentHeight = 300;
     static constexpr int kStallPeriodMs = 10000;
     static constexpr std::chrono::seconds kStallAfter{20};

@@ -4,8 +4,20 @@
 
 #include <cairo.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
+
+namespace {
+
+// Screenshot tests compare the window with reference pictures: with this variable set the
+// carousel stays on its first slide.
+bool StillForTests() {
+    static const bool still = std::getenv("VELLUMO_TEST_STILL_CAROUSEL") != nullptr;
+    return still;
+}
+
+} // namespace
 
 bool CXIntroAnimate::ApplySkin(IResource* resource, std::string_view, const Json::Value*) {
     for (int i = 0; i < kSlides; ++i) {
@@ -53,7 +65,7 @@ void CXIntroAnimate::Draw(cairo_t* cr, const CHRect& rect, const CHRect& dirty) 
         CHRect m = MarkRect(i);
         DrawImageStyleAt(cr, m.left, m.top, i == m_current ? m_marksHL[i] : m_marks[i]);
     }
-    if (m_advanceTimer == 0 && IsVisible()) {
+    if (m_advanceTimer == 0 && IsVisible() && !StillForTests()) {
         m_advanceTimer = SetElementTimer(kAdvanceMs);
     }
 }
@@ -61,7 +73,8 @@ void CXIntroAnimate::Draw(cairo_t* cr, const CHRect& rect, const CHRect& dirty) 
 void CXIntroAnimate::GoTo(int slide) {
     m_current = ((slide % kSlides) + kSlides) % kSlides;
     if (m_scrollTimer == 0) {
-        m_scrollTimer = SetElementTimer(kScrollStepMs);
+        m_scrollTimer = SetElementTimer(kScrollFrameMs);
+        m_lastFrame = std::chrono::steady_clock::now();
     }
     Invalidate();
 }
@@ -84,16 +97,29 @@ void CXIntroAnimate::ScrollStep() {
     Invalidate();
 }
 
+void CXIntroAnimate::ScrollFrame() {
+    auto now = std::chrono::steady_clock::now();
+    auto step = std::chrono::milliseconds(kScrollStepMs);
+    auto due = std::max<int64_t>(1, (now - m_lastFrame) / step);
+    m_lastFrame += due * step;
+    for (int64_t i = 0; i < due && m_scrollTimer != 0; ++i) {
+        ScrollStep();
+    }
+}
+
 void CXIntroAnimate::OnElementTimer(int timerId) {
     if (timerId == m_advanceTimer) {
         // Behind a hidden or minimised window the slides stay put: no scrolling for nobody.
+        // The timer stops until the window is painted again.
         INativeWindow* window = HostWindow();
         if (window != nullptr && (!window->IsVisible() || window->IsIconified())) {
+            KillElementTimer(m_advanceTimer);
+            m_advanceTimer = 0;
             return;
         }
         GoTo(m_current + 1);
     } else if (timerId == m_scrollTimer) {
-        ScrollStep();
+        ScrollFrame();
     }
 }
 

@@ -5,11 +5,16 @@
 
 #include "ui/framework/UIObject.h"
 
+#include <chrono>
+
 class CXIntroAnimate : public UIObject {
 public:
     static constexpr int kSlides = 3;
     static constexpr int kAdvanceMs = 4500;
+    // The scroll moves a quarter of the remaining distance every step; the steps due are
+    // applied once per frame, so the same motion costs a third of the wake-ups.
     static constexpr int kScrollStepMs = 5;
+    static constexpr int kScrollFrameMs = 16;
     static constexpr int kMarkSize = 24;
     static constexpr int kMarkSpacing = 34;
 
@@ -34,6 +39,8 @@ public:
 
 private:
     CHRect MarkRect(int index) const;
+    // The scroll steps due since the last frame (at least one).
+    void ScrollFrame();
     void StopTimers();
 
     SkinImageStyle m_slides[kSlides]{};
@@ -43,4 +50,5 @@ private:
     int m_offset = 0;
     int m_advanceTimer = 0;
     int m_scrollTimer = 0;
+    std::chrono::steady_clock::time_point m_lastFrame;
 };

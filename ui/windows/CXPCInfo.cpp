@@ -121,7 +121,35 @@ void CXPCInfo::OnNotify(int code, const std::shared_ptr<const void>& data) {
     }
     bool local = data && *static_cast<const std::string*>(data.get()) == kLocalDevice;
     // Worker thread: only a copy of the key travels to the UI thread.
-    m_host.Dispatcher().Post([this, local] { RefreshStatistics(local); });
+    m_host.Dispatcher().Post([this, local] { RequestStatistics(local); });
+}
+
+void CXPCInfo::RequestStatistics(bool local) {
+    m_pendingLocal = m_pendingLocal || local;
+    if (m_refreshTimer != 0) {
+        return; // the reading at the end of the gap takes this request along
+    }
+    auto now = std::chrono::steady_clock::now();
+    if (now - m_lastRefresh < std::chrono::milliseconds(kRefreshGapMs)) {
+        m_refreshTimer = SetElementTimer(kRefreshGapMs);
+        if (m_refreshTimer != 0) {
+            return;
+        }
+    }
+    m_lastRefresh = now;
+    bool pendingLocal = m_pendingLocal;
+    m_pendingLocal = false;
+    RefreshStatistics(pendingLocal);
+}
+
+void CXPCInfo::OnElementTimer(int timerId) {
+    if (timerId != m_refreshTimer) {
+        return;
+    }
+    KillElementTimer(m_refreshTimer);
+    m_refreshTimer = 0;
+    m_lastRefresh = {};
+    RequestStatistics(false);
 }
 
 void CXPCInfo::RefreshStatistics(bool local) {

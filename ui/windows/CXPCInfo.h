@@ -5,6 +5,7 @@
 #include "shell/IObserver.h"
 #include "ui/framework/UIObject.h"
 
+#include <chrono>
 #include <string>
 
 class CNotifyHub;
@@ -30,6 +31,13 @@ public:
     void SetBusy(bool busy);
     // UI thread: re-reads the totals (the local device's line when local is true).
     void RefreshStatistics(bool local);
+    // UI thread: the totals are read at once, or, within kRefreshGapMs of the last reading,
+    // once at the end of that gap for every request that arrived meanwhile. The whole-library
+    // totals cost a scan of the library; a backup asks for them with every photo.
+    void RequestStatistics(bool local);
+    void OnElementTimer(int timerId) override;
+
+    static constexpr int kRefreshGapMs = 500;
 
     const std::string& NameText() const { return m_name; }
     const std::string& AddressText() const { return m_address; }
@@ -50,4 +58,7 @@ private:
     UIButton* m_openFolder = nullptr;
     UIButton* m_addPhotos = nullptr;
     UIAnimate* m_busy = nullptr;
+    std::chrono::steady_clock::time_point m_lastRefresh{};
+    int m_refreshTimer = 0;
+    bool m_pendingLocal = false;
 };

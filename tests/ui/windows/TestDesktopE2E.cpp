@@ -1,14 +1,17 @@
 // The real vellumo program under a private Xvfb with a temporary HOME: what the user sees is
 // read from screenshots and from the live element tree the program writes on SIGUSR1.
 
+#include "media/CHBitmap.h"
 #include "media/JsonText.h"
 #include "shell/StoragePaths.h"
+#include "tests/support/ReferenceImage.h"
 #include "tests/support/TestDirs.h"
 #include "tests/support/TestImages.h"
 #include "tests/support/TestProcess.h"
 #include "tests/support/WaitFor.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -107,6 +110,57 @@ const Json::Value* FindKind(const Json::Value& node, const std::string& kind) {
     return nullptr;
 }
 
+// An Xvfb on a free display number; its display name (":N"), empty when it did not start.
+std::string StartXvfb(pid_t& pid) {
+    int fds[2];
+    if (pipe(fds) != 0) {
+        return {};
+    }
+    pid = SpawnTool({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
+                     "-br", "-noreset"},
+                    "", -1, fds[1]);
+    close(fds[1]);
+    std::string number;
+    char c;
+    while (pid > 0 && read(fds[0], &c, 1) == 1 && c != '\n') {
+        number += c;
+    }
+    close(fds[0]);
+    return number.empty() ? std::string() : ":" + number;
+}
+
+// The first column of the first row of a query on the library file.
+std::string LibraryQuery(const fs::path& library, const std::string& sql) {
+    sqlite3* db = nullptr;
+    std::string value;
+    if (sqlite3_open_v2(library.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) == SQLITE_OK) {
+        sqlite3_stmt* statement = nullptr;
+        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK &&
+            sqlite3_step(statement) == SQLITE_ROW && sqlite3_column_text(statement, 0)) {
+            value = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+        }
+        sqlite3_finalize(statement);
+    }
+    sqlite3_close(db);
+    return value;
+}
+
+// A window mapped but not yet painted shows the root window's black: a painted one has the
+// white client area.
+bool IsPainted(const std::string& png) {
+    CHBitmap picture;
+    if (!picture.LoadFromMemory(png.data(), png.size())) {
+        return false;
+    }
+    int white = 0;
+    for (int y = 0; y < picture.Height(); y += 8) {
+        for (int x = 0; x < picture.Width(); x += 8) {
+            white += (picture.Pixel(x, y) & 0xFFFFFF) == 0xFFFFFF ? 1 : 0;
+        }
+    }
+    return white * 4 > (picture.Width() / 8) * (picture.Height() / 8);
+}
+
 // Every element (depth-first) whose kind is kind.
 void CollectKind(const Json::Value& node, const std::string& kind,
                  std::vector<const Json::Value*>& out) {
@@ -134,21 +188,9 @@ const Json::Value* FindText(const Json::Value& node, const std::string& kind,
 class DesktopE2E : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
-        int fds[2];
-        ASSERT_EQ(pipe(fds), 0);
-        s_xvfb = SpawnTool({"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten",
-                            "tcp", "-br", "-noreset"},
-                           "", -1, fds[1]);
-        close(fds[1]);
+        s_display = StartXvfb(s_xvfb);
         ASSERT_GT(s_xvfb, 0) << "Xvfb is not installed (package xvfb)";
-        std::string number;
-        char c;
-        while (read(fds[0], &c, 1) == 1 && c != '\n') {
-            number += c;
-        }
-        close(fds[0]);
-        ASSERT_FALSE(number.empty()) << "Xvfb did not start";
-        s_display = ":" + number;
+        ASSERT_FALSE(s_display.empty()) << "Xvfb did not start";
     }
     static void TearDownTestSuite() { EndProcess(s_xvfb); }
 
@@ -185,12 +227,14 @@ protected:
         return pid;
     }
 
-    void StartApp(const std::vector<std::string>& args = {}) {
+    void StartApp(const std::vector<std::string>& args = {}, const std::string& display = {}) {
         m_app = std::make_unique<VellumoProcess>(VellumoBinaryPath(), m_dir.Path());
-        // Not a first run: the storage folder is recorded, so no wizard comes first.
-        ASSERT_TRUE(WriteSettingsRoot(m_app->PointerFile(), m_app->DefaultRoot()));
-        std::vector<std::string> env = {"DISPLAY=" + s_display,
-                                        "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string()};
+        // Not a first run: a storage folder is recorded, so no wizard comes first.
+        if (!fs::exists(m_app->PointerFile()))
+            ASSERT_TRUE(WriteSettingsRoot(m_app->PointerFile(), m_app->DefaultRoot()));
+        std::vector<std::string> env = {"DISPLAY=" + (display.empty() ? s_display : display),
+                                        "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string(),
+                                        "VELLUMO_TEST_STILL_CAROUSEL=1"};
         if (!m_bus.empty()) {
             env.push_back("DBUS_SESSION_BUS_ADDRESS=" + m_bus);
         }
@@ -257,6 +301,38 @@ protected:
         ClickAt(tree, element["rect"][0].asInt() + dx, element["rect"][1].asInt() + dy);
     }
 
+    // The geometry argument of ImageMagick's crop for a window's rectangle.
+    static std::string CropOf(const Json::Value& window) {
+        return std::to_string(window["width"].asInt()) + "x" +
+               std::to_string(window["height"].asInt()) + "+" +
+               std::to_string(window["x"].asInt()) + "+" + std::to_string(window["y"].asInt());
+    }
+
+    // The window's pixels once two screenshots in a row agree, in the build folder (kept for
+    // a look after a failure); empty when no stable picture was taken.
+    fs::path StableScreenshot(const Json::Value& tree, const std::string& name) {
+        fs::path folder = fs::path(VELLUMO_BINARY_DIR) / "ui-screenshots";
+        fs::create_directories(folder);
+        fs::path shot = folder / (name + ".png");
+        std::string crop = CropOf(tree["window"]);
+        // Nothing hovered: the pointer leaves the window.
+        RunTool({"xdotool", "mousemove", "0", "0"});
+        std::string last;
+        bool stable = WaitFor(
+            [&] {
+                if (RunTool({"import", "-window", "root", "-crop", crop, "+repage",
+                             shot.string()}) != 0) {
+                    return false;
+                }
+                std::string now = ReadTestFile(shot);
+                bool same = !now.empty() && now == last;
+                last = now;
+                return same && IsPainted(now);
+            },
+            15s);
+        return stable ? shot : fs::path();
+    }
+
     // Replaces the text of an edit box in the window described by window with typed text.
     void TypeInto(const Json::Value& window, const Json::Value& box, const std::string& text) {
         int x = window["x"].asInt() + box["rect"][0].asInt() + 10;
@@ -277,11 +353,8 @@ protected:
     // A screenshot of a window's rectangle; its QR code's text, or "".
     std::string ScanWindow(const Json::Value& window, const std::string& name) {
         fs::path shot = m_dir / name;
-        std::string crop = std::to_string(window["width"].asInt()) + "x" +
-                           std::to_string(window["height"].asInt()) + "+" +
-                           std::to_string(window["x"].asInt()) + "+" +
-                           std::to_string(window["y"].asInt());
-        if (RunTool({"import", "-window", "root", "-crop", crop, "+repage", shot.string()}) != 0) {
+        if (RunTool({"import", "-window", "root", "-crop", CropOf(window), "+repage",
+                     shot.string()}) != 0) {
             return {};
         }
         std::string decoded;
@@ -512,6 +585,106 @@ TEST_F(DesktopE2E, TheStatusNotifierItemRegistersAndABalloonReachesTheNotificati
     // Markup in a phone's name reaches the server escaped, shown as written.
     EXPECT_NE(ReadTestFile(record).find("Vellumo|Pixel&lt;b&gt;  备份完成"), std::string::npos)
         << ReadTestFile(record);
+}
+
+TEST_F(DesktopE2E, LosingTheDisplayStopsInOrderAndKeepsTheLibraryAndTheUsageReport) {
+    pid_t xvfb = -1;
+    std::string display = StartXvfb(xvfb);
+    ASSERT_FALSE(display.empty());
+    StartApp({}, display);
+    std::string password = m_app->OutputValue("pairing password");
+    ASSERT_EQ(
+        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + password + "&type=1&modal=Pixel")
+            .status,
+        200);
+    TestJpegOptions options;
+    options.seed = 11;
+    options.width = 64;
+    options.height = 48;
+    ASSERT_EQ(Phone("/import?key=" + std::string(kKey) +
+                        "&name=IMG_11.JPG&vmd5=dG9rZW4xMQ&cur=1&total=1&speed=10&time=1",
+                    MakeTestJpeg(options))
+                  .status,
+              200);
+    TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"][0]["count"].asInt() == 1;
+    });
+
+    EndProcess(xvfb); // the session's X server goes away under the running program
+    EXPECT_TRUE(WaitFor([&] { return !m_app->IsRunning(); }, 30s));
+    EXPECT_EQ(m_app->Stop(SIGTERM), 0) << m_app->ErrorOutput();
+    EXPECT_NE(m_app->Output().find("Vellumo stopped."), std::string::npos);
+
+    fs::path library = m_app->DefaultRoot() / "Vellumo.cfg";
+    EXPECT_EQ(LibraryQuery(library, "PRAGMA integrity_check"), "ok");
+    EXPECT_EQ(LibraryQuery(library, "SELECT COUNT(*) FROM images"), "1");
+    // The usage report is stored by the ordered quit only; it names the phone that backed up.
+    std::string stored = LibraryQuery(library, "SELECT value FROM config WHERE key = 'count_data'");
+    Json::Value report = JsonOf(stored);
+    ASSERT_TRUE(report.isObject()) << stored;
+    bool named = false;
+    for (const Json::Value& device : report["devices"]) {
+        named = named || device.asString() == kKey;
+    }
+    EXPECT_TRUE(named) << stored;
+}
+
+// The PC panel's host name and address differ between machines; the clock of the last backup
+// between runs.
+const ImageArea kHostAndAddress{165, 75, 275, 44};
+
+fs::path Reference(const std::string& name) {
+    return fs::path(VELLUMO_SOURCE_DIR) / "tests/ui/windows/data" / (name + ".png");
+}
+
+TEST_F(DesktopE2E, TheWholeWindowMatchesItsReferencePictures) {
+    StartApp();
+    Json::Value tree = TreeUntil(Shown);
+    ASSERT_TRUE(Shown(tree));
+    fs::path empty = StableScreenshot(tree, "main-empty");
+    ASSERT_FALSE(empty.empty()) << "the window did not settle";
+    ReferenceOptions options;
+    options.masks = {kHostAndAddress};
+    ReferenceResult result = CompareWithReference(empty, Reference("main-empty"), options);
+    EXPECT_TRUE(result.matches) << result.report;
+
+    // A phone that has finished its backup: the expanded item with its statistics and the
+    // last backup's summary.
+    std::string password = m_app->OutputValue("pairing password");
+    ASSERT_EQ(
+        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + password + "&type=1&modal=Pixel")
+            .status,
+        200);
+    TestJpegOptions photo;
+    photo.seed = 21;
+    photo.width = 64;
+    photo.height = 48;
+    ASSERT_EQ(Phone("/import?key=" + std::string(kKey) +
+                        "&name=IMG_21.JPG&vmd5=dG9rZW4yMQ&cur=1&total=1&speed=10&time=1",
+                    MakeTestJpeg(photo))
+                  .status,
+              200);
+    tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"].size() == 1 &&
+               (*d)["items"][0]["count"].asInt() == 1 &&
+               !(*d)["items"][0]["lastTime"].asString().empty();
+    });
+    // Expanded by a click: the statistics, the last backup and the folder button.
+    ClickElement(tree, (*FindKind(tree, "CXDevInfo"))["items"][0], 300, 20);
+    tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* d = FindKind(t, "CXDevInfo");
+        return d != nullptr && (*d)["items"][0]["expanded"].asBool();
+    });
+    const Json::Value& item = (*FindKind(tree, "CXDevInfo"))["items"][0];
+    fs::path paired = StableScreenshot(tree, "main-paired");
+    ASSERT_FALSE(paired.empty()) << "the window did not settle";
+    int left = item["rect"][0].asInt() + 135;
+    int top = item["rect"][1].asInt() + 65;
+    options.masks.push_back({left, top, 440 - left, 20}); // the last backup's date and time
+    result = CompareWithReference(paired, Reference("main-paired"), options);
+    EXPECT_TRUE(result.matches) << result.report;
 }
 
 // The settings window opened from the gear changes the pairing password and the storage

@@ -5,7 +5,11 @@
 #include "platform/UiDispatcher.h"
 #include "shell/CVellumoCore.h"
 #include "tests/support/TestDirs.h"
+#include "tests/ui/framework/FakePlatform.h"
 #include "tests/ui/windows/TestPanelHost.h"
+#include "ui/framework/UIAnimate.h"
+#include "ui/framework/UIButton.h"
+#include "ui/framework/UIHyperLink.h"
 #include "ui/framework/UIResource.h"
 #include "ui/framework/UIScrollBar.h"
 #include "ui/windows/CXContentWnd.h"
@@ -199,6 +203,70 @@ TEST_F(DevicePanel, DeletingIsRefusedWhileAPhoneBacksUpAndLooksTheItemUpAgain) {
     Progress("k1", 2, 3);
     m_host->Drain();
     EXPECT_TRUE(Devices().Items().empty());
+}
+
+bool Inside(const CHRect& inner, const CHRect& outer) {
+    return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top &&
+           inner.bottom <= outer.bottom;
+}
+
+TEST_F(DevicePanel, EveryItemKeepsItsPartsInsideItselfCollapsedAndExpanded) {
+    Pair("phone-a", "A phone whose model name is far too long to be shown whole in its line");
+    Pair("phone-b", "Pixel");
+    BuildPanels();
+    Progress("phone-a", 1, 3);
+    Progress("phone-b", 1, 3);
+    m_host->Drain();
+    ASSERT_EQ(Devices().Items().size(), 2u);
+    for (bool expand : {false, true}) {
+        for (const auto& item : Devices().Items()) {
+            if (item->expanded != expand) {
+                Devices().OnElementLButtonDown(item->rect.right - 10, item->rect.top + 5);
+                m_host->Drain();
+            }
+        }
+        const CHRect* previous = nullptr;
+        for (const auto& item : Devices().Items()) {
+            ASSERT_EQ(item->expanded, expand);
+            EXPECT_TRUE(Inside(item->busy->Rect(), item->rect))
+                << "busy badge, expanded " << expand;
+            EXPECT_TRUE(Inside(item->link->Rect(), item->rect)) << "name, expanded " << expand;
+            EXPECT_LE(item->link->Rect().right - item->link->Rect().left, 180);
+            if (item->folder->IsVisible()) {
+                EXPECT_TRUE(Inside(item->folder->Rect(), item->rect)) << "folder button";
+            }
+            if (previous != nullptr) {
+                EXPECT_GE(item->rect.top, previous->bottom) << "items overlap";
+            }
+            previous = &item->rect;
+        }
+    }
+}
+
+TEST_F(DevicePanel, TheLibraryTotalsAreReadOnceForARushOfStatisticsRequests) {
+    FakePlatform platform;
+    BuildPanels();
+    NativeWindowOptions options;
+    options.width = 630;
+    options.height = 448;
+    ASSERT_TRUE(m_content->CreateWindowed(options));
+    CXPCInfo& pc = *m_content->PcPanel();
+    const std::string totals = "Vellumo"; // an empty library
+    pc.RequestStatistics(false);
+    EXPECT_EQ(m_core->TrayTip(), totals) << "the first request reads at once";
+    EXPECT_TRUE(platform.timers.empty());
+
+    // Within the gap: no reading now, one reading later for every request meanwhile.
+    m_core->SetTrayTip("stale");
+    pc.RequestStatistics(false);
+    pc.RequestStatistics(true);
+    pc.RequestStatistics(false);
+    EXPECT_EQ(m_core->TrayTip(), "stale");
+    ASSERT_EQ(platform.timers.size(), 1u);
+    EXPECT_EQ(platform.timers.begin()->second.period, CXPCInfo::kRefreshGapMs);
+    platform.Fire(platform.timers.begin()->first);
+    EXPECT_EQ(m_core->TrayTip(), totals) << "the deferred reading ran";
+    EXPECT_TRUE(platform.timers.empty()) << "and its timer stopped";
 }
 
 TEST_F(DevicePanel, ManyPhonesScrollWithinTheContentAndFewDoNot) {
