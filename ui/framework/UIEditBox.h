@@ -12,7 +12,7 @@ public:
     bool ApplySkin(IResource* resource, std::string_view path,
                    const Json::Value* start = nullptr) override;
     // Sets the text; reports kNotifyTextChanged when it differs.
-    void SetText(std::string text);
+    virtual void SetText(std::string text);
     const std::string& Text() const { return m_text; }
     // The rectangle the text is drawn in.
     CHRect TextRect() const;

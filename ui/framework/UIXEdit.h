@@ -29,6 +29,11 @@ public:
     void SetAccepted(Accepted accepted) { m_accepted = accepted; }
     bool Accepts(char32_t character) const;
     void SetEditText(const std::string& text); // replaces the text, caret at the end
+    // The same, so that a caller holding the plain box cannot leave the edit buffer behind.
+    void SetText(std::string text) override {
+        if (text != m_text)
+            SetEditText(text);
+    }
     int Caret() const { return m_caret; }
     // Selection as [start, end) in UTF-16 units; empty when start == end.
     int SelectionStart() const { return std::min(m_anchor, m_caret); }

@@ -160,8 +160,9 @@ void CXIntroduceWnd::BuildStepZero() {
         AddLabel("Welcome/LabelSH", "根据您本地磁盘的用量, 我们推荐您使用:", 85, 110, 500, 50);
     int rowY = FolderRowY();
     m_folderLabel = AddLabel("Welcome/LabelSH", "存储目录", 85, rowY, 90, kRowHeight);
-    m_path = Add<UIEditBox>();
+    m_path = Add<UIXEdit>();
     m_path->ApplySkin(&m_skin, "Config/Edit");
+    m_path->SetAccepted(UIXEdit::Accepted::AnyText); // a folder may be typed in any script
     m_path->SetAnchorTopLeft(true);
     m_path->SetLayout(150, rowY, 340, kRowHeight);
     m_change = AddButton("Buttons/ButtonOpenFolder", "更换目录", kChangeId);

@@ -113,7 +113,7 @@ private:
     UILabel* m_heading = nullptr;
     UILabel* m_subHeading = nullptr;
     UILabel* m_folderLabel = nullptr;
-    UIEditBox* m_path = nullptr;
+    UIXEdit* m_path = nullptr;
     UIButton* m_change = nullptr;
     UIButton* m_next = nullptr;
     UIButton* m_store = nullptr;

@@ -172,19 +172,6 @@ void CollectKind(const Json::Value& node, const std::string& kind,
     }
 }
 
-// The first element of kind whose text is text, or null.
-const Json::Value* FindText(const Json::Value& node, const std::string& kind,
-                            const std::string& text) {
-    std::vector<const Json::Value*> all;
-    CollectKind(node, kind, all);
-    for (const Json::Value* element : all) {
-        if ((*element)["text"].asString() == text) {
-            return element;
-        }
-    }
-    return nullptr;
-}
-
 class DesktopE2E : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -832,8 +819,9 @@ TEST_F(DesktopE2E, AFirstStartRunsTheWizardToAPairedVellumo) {
     EXPECT_EQ((*tileB)["name"].asString(), "disk B");
     ClickAt(tree, (*tileB)["rect"][0].asInt() + 50, (*tileB)["rect"][1].asInt() + 50);
     const std::string chosen = (diskB / "Vellumo").string();
-    tree = TreeUntil([&](const Json::Value& t) { return FindText(t, "UIEditBox", chosen); });
-    ASSERT_NE(FindText(tree, "UIEditBox", chosen), nullptr);
+    tree =
+        TreeUntil([&](const Json::Value& t) { return FindText(t, "UIXEdit", chosen) != nullptr; });
+    ASSERT_NE(FindText(tree, "UIXEdit", chosen), nullptr);
 
     const Json::Value* next = FindText(tree, "UIButton", "下一步");
     ASSERT_NE(next, nullptr);
@@ -850,13 +838,23 @@ TEST_F(DesktopE2E, AFirstStartRunsTheWizardToAPairedVellumo) {
     ASSERT_NE(next, nullptr);
     ClickElement(tree, *next, 20, 15);
 
-    tree = TreeUntil([](const Json::Value& t) { return FindKind(t, "UIXEdit") != nullptr; });
-    const Json::Value* box = FindKind(tree, "UIXEdit");
+    // The password box: the folder box above it is hidden from this step on.
+    auto passwordBox = [](const Json::Value& t) -> const Json::Value* {
+        std::vector<const Json::Value*> boxes;
+        CollectKind(t, "UIXEdit", boxes);
+        for (const Json::Value* b : boxes)
+            if ((*b)["visible"].asBool())
+                return b;
+        return nullptr;
+    };
+    tree = TreeUntil([&](const Json::Value& t) { return passwordBox(t) != nullptr; });
+    const Json::Value* box = passwordBox(tree);
     ASSERT_NE(box, nullptr);
     ClickElement(tree, *box, 20, 15);
     ASSERT_EQ(RunTool({"xdotool", "type", "--delay", "20", "tulip 42"}), 0);
     // The space is not a password character.
-    tree = TreeUntil([](const Json::Value& t) { return FindText(t, "UIXEdit", "tulip42"); });
+    tree = TreeUntil(
+        [](const Json::Value& t) { return FindText(t, "UIXEdit", "tulip42") != nullptr; });
     ASSERT_NE(FindText(tree, "UIXEdit", "tulip42"), nullptr);
     const Json::Value* finish = FindText(tree, "UIButton", "开始体验");
     ASSERT_NE(finish, nullptr);
