@@ -26,7 +26,7 @@ start_ms() {
     mkdir -p "$sandbox/home" "$sandbox/run"
     chmod 700 "$sandbox/run"
     begin=$(date +%s%N)
-    env -i PATH="$PATH" HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/run" \
+    env -i PATH="$PATH" NO_AT_BRIDGE=1 HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/run" \
         XDG_CONFIG_HOME="$sandbox/home/.config" DISPLAY="$display" VELLUMO_PORT=0 \
         VELLUMO_UPDATE_SERVER=off ASAN_OPTIONS=detect_leaks=0 \
         "$program" $mode >"$sandbox/out" 2>&1 &

@@ -176,6 +176,9 @@ std::vector<std::string> VellumoProcess::Environment() const {
         "VELLUMO_PORT=" + std::to_string(m_port),
         "VELLUMO_UPDATE_SERVER=" + m_updateServer,
         "TZ=UTC",
+        // No accessibility bus: GTK would start one per program that outlives it and holds an
+        // inotify instance, and a long run would exhaust them.
+        "NO_AT_BRIDGE=1",
     };
     // The sanitizers' settings and the search path carry over; a display never does.
     for (const char* name : {"PATH", "ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS", "LANG"}) {
