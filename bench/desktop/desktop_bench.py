@@ -44,6 +44,8 @@ class Desktop(ws.Vellumo):
         env = super().environment()
         if self.display:
             env["DISPLAY"] = self.display
+            # No accessibility bus: without a session GTK would start one that outlives the run.
+            env["NO_AT_BRIDGE"] = "1"
             env["VELLUMO_UI_TREE"] = self.tree_path
             env["VELLUMO_UI_CLICK_LOG"] = self.click_log
         return env

@@ -36,7 +36,7 @@ start_ms() {
     begin=$(date +%s%N)
     env -i PATH="$PATH" HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/run" \
         XDG_CONFIG_HOME="$sandbox/home/.config" DISPLAY="$display" VELLUMO_PORT=$port \
-        VELLUMO_UPDATE_SERVER=off ASAN_OPTIONS=detect_leaks=0 \
+        VELLUMO_UPDATE_SERVER=off ASAN_OPTIONS=detect_leaks=0 NO_AT_BRIDGE=1 \
         "$program" $mode >"$sandbox/out" 2>&1 &
     pid=$!
     while ! grep -q "$text" "$sandbox/out" 2>/dev/null; do sleep 0.002; done
