@@ -9,8 +9,9 @@ The desktop program against headless mode in the same run, on a private Xvfb:
     time from sending the press to the UI thread having handled it (the program logs it with
     VELLUMO_UI_CLICK_LOG), against the same clicks on the idle window. Target: p95 < 50 ms.
   - idle: window and tray shown, no phone paired, nothing running: UI-thread wake-ups per second
-    (voluntary context switches of the main thread), shown and hidden to the tray, beside the
-    headless main thread. Target: <= 1 per second."""
+    (voluntary context switches of the main thread), shown (the introduction carousel runs) and
+    hidden to the tray, and shown with a phone paired, beside the headless main thread. Target:
+    <= 1 per second."""
 
 import ctypes
 import json
@@ -43,6 +44,8 @@ class Desktop(ws.Vellumo):
         env = super().environment()
         if self.display:
             env["DISPLAY"] = self.display
+            # No accessibility bus: without a session GTK would start one that outlives the run.
+            env["NO_AT_BRIDGE"] = "1"
             env["VELLUMO_UI_TREE"] = self.tree_path
             env["VELLUMO_UI_CLICK_LOG"] = self.click_log
         return env
@@ -332,6 +335,16 @@ def main():
                 hidden_main, hidden_all = idle_wakeups(idle, 10)
             finally:
                 idle.stop()
+            # With a phone paired the carousel gives way to the device list.
+            paired = Desktop(program, os.path.join(work, "idle-paired"), display)
+            paired.start()
+            try:
+                pair(paired, 0)
+                ws.wait_for(lambda: first_item_point(paired), 10, 0.2)
+                time.sleep(2)
+                paired_main, _ = idle_wakeups(paired, 10)
+            finally:
+                paired.stop()
             headless = Desktop(program, os.path.join(work, "idle-headless"), None)
             headless.start()
             try:
@@ -360,8 +373,9 @@ def main():
           f"max {max(busy_clicks):.1f} ms over {len(busy_clicks)} clicks; idle median "
           f"{i50:.1f} ms; ratio to the 50 ms target {50 / p95:.1f} "
           f"({'met' if p95 < 50 else 'NOT MET'}), p50 busy/idle {p50 / i50:.2f}")
-    print(f"desktop  idle UI thread ({tray} tray): window shown {shown_main:.2f} wake-ups/s, "
-          f"hidden {hidden_main:.2f}/s (target <= 1/s: "
+    print(f"desktop  idle UI thread ({tray} tray): window shown with the carousel "
+          f"{shown_main:.2f} wake-ups/s, hidden {hidden_main:.2f}/s, shown with a phone paired "
+          f"{paired_main:.2f}/s (target <= 1/s: "
           f"{'met' if max(shown_main, hidden_main) <= 1 else 'NOT MET'}); all threads shown "
           f"{shown_all:.2f}/s, hidden {hidden_all:.2f}/s against headless {headless_all:.2f}/s "
           f"(headless main thread {headless_main:.2f}/s)")
