@@ -37,7 +37,7 @@ start_ms() {
     printf '{\n\t"RootPath" : "%s"\n}\n' "$root" >"$sandbox/home/.config/Vellumo/Vellumo.cfg"
     port=$(free_port)
     begin=$(date +%s%N)
-    env -i PATH="$PATH" NO_AT_BRIDGE=1 HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/run" \
+    env -i PATH="$PATH" HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/run" \
         XDG_CONFIG_HOME="$sandbox/home/.config" DISPLAY="$display" VELLUMO_PORT=$port \
         VELLUMO_UPDATE_SERVER=off ASAN_OPTIONS=detect_leaks=0 NO_AT_BRIDGE=1 \
         "$program" $mode >"$sandbox/out" 2>&1 &
