@@ -28,9 +28,6 @@ namespace {
 using namespace std::chrono_literals;
 
 constexpr const char* kRunning = "Vellumo is running with its window.";
-// Without a session of its own GTK's accessibility bridge starts an accessibility bus that
-// outlives the test's X server; the tests do not need it.
-constexpr const char* kNoAccessibilityBus = "NO_AT_BRIDGE=1";
 constexpr const char* kPhone = "127.0.0.2";
 constexpr const char* kKey = "desk-phone-1";
 
@@ -224,7 +221,7 @@ protected:
             ASSERT_TRUE(WriteSettingsRoot(m_app->PointerFile(), m_app->DefaultRoot()));
         std::vector<std::string> env = {"DISPLAY=" + (display.empty() ? s_display : display),
                                         "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string(),
-                                        "VELLUMO_TEST_STILL_CAROUSEL=1", kNoAccessibilityBus};
+                                        "VELLUMO_TEST_STILL_CAROUSEL=1"};
         if (!m_bus.empty()) {
             env.push_back("DBUS_SESSION_BUS_ADDRESS=" + m_bus);
         }
@@ -236,7 +233,7 @@ protected:
     // A second start of the program in the same sandbox; its exit status.
     int SecondStart() {
         VellumoProcess second(VellumoBinaryPath(), m_dir.Path(), m_app->Port());
-        second.SetExtraEnvironment({"DISPLAY=" + s_display, kNoAccessibilityBus});
+        second.SetExtraEnvironment({"DISPLAY=" + s_display});
         return second.RunToEnd({});
     }
 
