@@ -136,6 +136,10 @@ public:
     virtual void SetTransientFor(INativeWindow* owner) = 0;
     virtual void SetTitle(std::string_view title) = 0;
     virtual void GrabFocus() = 0;
+    // While on, key presses go through the system's input method first and the text it
+    // commits arrives as Char events (any script, composed characters); caret places the input
+    // method's candidate window. Off for everything that is not a text field.
+    virtual void SetTextInput(bool on, const NativeRect& caret) = 0;
 };
 
 class INativePlatform {

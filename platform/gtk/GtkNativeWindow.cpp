@@ -178,12 +178,18 @@ GtkNativeWindow::GtkNativeWindow(INativeWindowHost* host, const NativeWindowOpti
     g_signal_connect(widget, "window-state-event", G_CALLBACK(OnWindowState), this);
     g_signal_connect(widget, "map-event", G_CALLBACK(OnMap), this);
     g_signal_connect(widget, "unmap-event", G_CALLBACK(OnUnmap), this);
+    g_signal_connect(widget, "realize", G_CALLBACK(OnRealize), this);
+    m_input = gtk_im_multicontext_new();
+    g_signal_connect(m_input, "commit", G_CALLBACK(OnInputCommit), this);
 }
 
 GtkNativeWindow::~GtkNativeWindow() {
     GtkWidget* widget = GTK_WIDGET(m_window);
     // No host calls from here on, even for events GTK emits while tearing down.
     g_signal_handlers_disconnect_by_data(widget, this);
+    g_signal_handlers_disconnect_by_data(m_input, this);
+    gtk_im_context_set_client_window(m_input, nullptr);
+    g_object_unref(m_input);
     gtk_widget_destroy(widget);
     g_object_unref(widget);
 }
@@ -301,6 +307,40 @@ void GtkNativeWindow::GrabFocus() {
     gtk_widget_grab_focus(GTK_WIDGET(m_window));
 }
 
+void GtkNativeWindow::SetTextInput(bool on, const NativeRect& caret) {
+    if (on != m_textInput) {
+        m_textInput = on;
+        if (!on) {
+            gtk_im_context_reset(m_input); // an unfinished composition is dropped
+            gtk_im_context_focus_out(m_input);
+        } else if (m_focused) {
+            gtk_im_context_focus_in(m_input);
+        }
+    }
+    if (on) {
+        GdkRectangle area{caret.x, caret.y, caret.width, caret.height};
+        gtk_im_context_set_cursor_location(m_input, &area);
+    }
+}
+
+void GtkNativeWindow::OnRealize(GtkWidget* widget, gpointer data) {
+    auto* self = static_cast<GtkNativeWindow*>(data);
+    gtk_im_context_set_client_window(self->m_input, gtk_widget_get_window(widget));
+}
+
+void GtkNativeWindow::OnInputCommit(GtkIMContext*, const gchar* text, gpointer data) {
+    auto* self = static_cast<GtkNativeWindow*>(data);
+    const gchar* end = nullptr;
+    if (text == nullptr || !g_utf8_validate(text, -1, &end))
+        return;
+    for (const gchar* p = text; *p != 0; p = g_utf8_next_char(p)) {
+        NativeEvent event;
+        event.kind = NativeEventKind::Char;
+        event.character = g_utf8_get_char(p);
+        self->Deliver(event);
+    }
+}
+
 gboolean GtkNativeWindow::OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
     auto* self = static_cast<GtkNativeWindow*>(data);
     double x0, y0, x1, y1;
@@ -408,6 +448,10 @@ gboolean GtkNativeWindow::OnCrossing(GtkWidget*, GdkEventCrossing* e, gpointer d
 
 gboolean GtkNativeWindow::OnKey(GtkWidget*, GdkEventKey* e, gpointer data) {
     auto* self = static_cast<GtkNativeWindow*>(data);
+    // A text field lets the input method see the key first; what it takes comes back as
+    // committed text, so neither a key nor a character is delivered for it here.
+    if (self->m_textInput && gtk_im_context_filter_keypress(self->m_input, e))
+        return TRUE;
     NativeEvent event;
     event.kind = e->type == GDK_KEY_PRESS ? NativeEventKind::KeyDown : NativeEventKind::KeyUp;
     event.key = KeyCodeOf(e->keyval);
@@ -427,6 +471,14 @@ gboolean GtkNativeWindow::OnKey(GtkWidget*, GdkEventKey* e, gpointer data) {
 }
 
 gboolean GtkNativeWindow::OnFocus(GtkWidget*, GdkEventFocus* e, gpointer data) {
+    auto* self = static_cast<GtkNativeWindow*>(data);
+    self->m_focused = e->in;
+    if (self->m_textInput) {
+        if (e->in)
+            gtk_im_context_focus_in(self->m_input);
+        else
+            gtk_im_context_focus_out(self->m_input);
+    }
     NativeEvent event;
     event.kind = e->in ? NativeEventKind::FocusIn : NativeEventKind::FocusOut;
     static_cast<GtkNativeWindow*>(data)->Deliver(event);

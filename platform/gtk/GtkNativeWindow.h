@@ -31,6 +31,7 @@ public:
     void SetTransientFor(INativeWindow* owner) override;
     void SetTitle(std::string_view title) override;
     void GrabFocus() override;
+    void SetTextInput(bool on, const NativeRect& caret) override;
 
     GtkWindow* Widget() const { return m_window; }
 
@@ -47,11 +48,16 @@ private:
     static gboolean OnWindowState(GtkWidget*, GdkEventWindowState* event, gpointer self);
     static gboolean OnMap(GtkWidget*, GdkEvent*, gpointer self);
     static gboolean OnUnmap(GtkWidget*, GdkEvent*, gpointer self);
+    static void OnRealize(GtkWidget*, gpointer self);
+    static void OnInputCommit(GtkIMContext*, const gchar* text, gpointer self);
 
     void Deliver(const NativeEvent& event);
 
     INativeWindowHost* m_host;
     GtkWindow* m_window = nullptr;
+    GtkIMContext* m_input = nullptr; // the input method, fed while m_textInput is on
+    bool m_textInput = false;
+    bool m_focused = false;
     bool m_translucent = false;
     bool m_iconified = false;
     bool m_sensitive = true;

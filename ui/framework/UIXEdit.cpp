@@ -15,6 +15,13 @@ bool IsHighSurrogate(char16_t c) {
 bool IsLowSurrogate(char16_t c) {
     return c >= 0xDC00 && c <= 0xDFFF;
 }
+
+std::u16string Utf16Of(char32_t c) {
+    if (c < 0x10000)
+        return std::u16string(1, static_cast<char16_t>(c));
+    c -= 0x10000;
+    return {static_cast<char16_t>(0xD800 + (c >> 10)), static_cast<char16_t>(0xDC00 + (c & 0x3FF))};
+}
 } // namespace
 
 UIXEdit::~UIXEdit() {
@@ -39,6 +46,8 @@ void UIXEdit::Commit() {
     if (caretX - m_scroll < 0)
         m_scroll = caretX;
     Invalidate();
+    if (FocusedElement() == this)
+        UpdateTextInput(m_accepted == Accepted::AnyText);
     NotifyParent(this, kNotifyTextChanged, Id());
 }
 
@@ -86,13 +95,22 @@ void UIXEdit::ReplaceSelection(const std::u16string& insert) {
     m_caret = m_anchor = m_caret + static_cast<int>(piece.size());
 }
 
+bool UIXEdit::Accepts(char32_t c) const {
+    if (m_accepted == Accepted::PasswordChars)
+        return c >= 33 && c <= 125;
+    bool control = c < 0x20 || (c >= 0x7F && c < 0xA0) || c == 0x2028 || c == 0x2029;
+    bool surrogate = c >= 0xD800 && c <= 0xDFFF;
+    return !control && !surrogate && c <= 0x10FFFF;
+}
+
 bool UIXEdit::OnElementChar(char32_t character) {
-    if (character < 33 || character > 125)
+    if (!Accepts(character))
         return false;
-    bool replacing = SelectionStart() != SelectionEnd();
-    if (!replacing && m_maxLength >= 0 && static_cast<int>(m_buffer.size()) >= m_maxLength)
-        return true;
-    ReplaceSelection(std::u16string(1, static_cast<char16_t>(character)));
+    std::u16string unit = Utf16Of(character);
+    int kept = static_cast<int>(m_buffer.size()) - (SelectionEnd() - SelectionStart());
+    if (m_maxLength >= 0 && kept + static_cast<int>(unit.size()) > m_maxLength)
+        return true; // no room: the selection stays as it is
+    ReplaceSelection(unit);
     Commit();
     return true;
 }
@@ -119,8 +137,18 @@ bool UIXEdit::OnElementKeyDown(uint32_t key, unsigned modifiers) {
         case 'V': {
             std::string pasted;
             if (platform && platform->GetClipboardText(pasted)) {
-                // A single line: line breaks and other control characters stay out.
-                ReplaceSelection(ToWide(SanitizeUiText(pasted)));
+                // Pasted text obeys the same rule as typed text; a line break counts as a blank.
+                std::u16string wide = ToWide(SanitizeUiText(pasted)), accepted;
+                for (size_t i = 0; i < wide.size(); ++i) {
+                    char32_t c = wide[i];
+                    if (IsHighSurrogate(wide[i]) && i + 1 < wide.size() &&
+                        IsLowSurrogate(wide[i + 1])) {
+                        c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+                    }
+                    if (Accepts(c))
+                        accepted += Utf16Of(c);
+                }
+                ReplaceSelection(accepted);
                 Commit();
             }
             return true;
@@ -221,7 +249,17 @@ bool UIXEdit::OnElementLButtonUp(int, int) {
     return true;
 }
 
+void UIXEdit::UpdateTextInput(bool on) {
+    INativeWindow* window = HostWindow();
+    if (window == nullptr)
+        return;
+    CHRect area = TextRect();
+    int caretX = area.left - m_scroll + TextX(m_caret);
+    window->SetTextInput(on, {caretX, area.top, 1, RectHeight(area)});
+}
+
 void UIXEdit::OnFocusGained(UIObject*) {
+    UpdateTextInput(m_accepted == Accepted::AnyText);
     m_caretShown = true;
     if (!m_blinkTimer)
         m_blinkTimer = SetElementTimer(kBlinkMs);
@@ -229,6 +267,7 @@ void UIXEdit::OnFocusGained(UIObject*) {
 }
 
 void UIXEdit::OnFocusLost(UIObject*) {
+    UpdateTextInput(false);
     StopBlink();
     m_caretShown = false;
     m_selecting = false;

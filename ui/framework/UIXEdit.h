@@ -1,6 +1,7 @@
 #pragma once
-// The single-line text input (storage path, pairing password). Typing inserts the printable
-// ASCII characters 33..125 at the caret (replacing a selection) up to the maximum length;
+// The single-line text input (storage path, pairing password). Typing inserts the accepted
+// characters at the caret (replacing a selection) up to the maximum length: the printable ASCII
+// characters 33..125 for a password, any text (through the input method) for a path;
 // Backspace, Delete, Home, End, Left, Right, Escape, Ctrl+A/C/X/V edit as usual; the mouse
 // places the caret and drags a selection, a double click selects all. Every change reports
 // kNotifyTextChanged. While focused, the caret blinks on a 500 ms element timer.
@@ -14,12 +15,19 @@ public:
     static constexpr int kBlinkMs = 500;
     static constexpr int kUnlimited = -1;
 
+    enum class Accepted {
+        PasswordChars, // '!' .. '}': no blanks, no '~', nothing a phone keyboard can't type
+        AnyText,       // every character but controls; typed through the input method
+    };
+
     UIXEdit() = default;
     ~UIXEdit() override;
 
     // In UTF-16 units, as the text is counted; kUnlimited for none.
     void SetMaxLength(int length) { m_maxLength = length; }
     int MaxLength() const { return m_maxLength; }
+    void SetAccepted(Accepted accepted) { m_accepted = accepted; }
+    bool Accepts(char32_t character) const;
     void SetEditText(const std::string& text); // replaces the text, caret at the end
     int Caret() const { return m_caret; }
     // Selection as [start, end) in UTF-16 units; empty when start == end.
@@ -46,9 +54,12 @@ private:
     int PositionAt(int x) const;
     int TextX(int position) const;
     void StopBlink();
+    // Tells the host window whether keys go to the input method, and where the caret is.
+    void UpdateTextInput(bool on);
 
     std::u16string m_buffer;
     int m_maxLength = kUnlimited;
+    Accepted m_accepted = Accepted::PasswordChars;
     int m_caret = 0;
     int m_anchor = 0;
     int m_scroll = 0; // pixels the text is shifted left to keep the caret in view

@@ -13,6 +13,7 @@
 #include "ui/framework/UISkinPaths.h"
 #include "ui/framework/UISkinText.h"
 #include "ui/windows/CMainWnd.h"
+#include "ui/windows/CXConfigFrame.h"
 #include "ui/windows/CXContentWnd.h"
 #include "ui/windows/CXIntroduceWnd.h"
 #include "ui/windows/CXPCInfo.h"
@@ -93,6 +94,7 @@ struct Desktop {
     std::unique_ptr<INativePlatform> platform;
     std::unique_ptr<UIResource> skin;
     std::unique_ptr<CMainWnd> window;
+    std::unique_ptr<CXConfigFrame> settings; // made on the first use of the gear
     std::unique_ptr<ITrayIcon> tray;
     std::unique_ptr<IDesktopNotifier> notifier;
     std::string trayTip = "Vellumo";
@@ -109,7 +111,13 @@ struct Desktop {
                            : tray->Kind() == TrayKind::StatusNotifier ? "statusnotifier"
                                                                       : "xembed";
         tree.resize(tree.size() - 2); // "}\n"
-        tree += ",\"tray\":\"" + kind + "\"}\n";
+        tree += ",\"tray\":\"" + kind + "\"";
+        if (settings) {
+            std::string settingsTree = DumpElementTree(*settings);
+            settingsTree.pop_back();
+            tree += ",\"settings\":" + settingsTree;
+        }
+        tree += "}\n";
         std::string temp = std::string(path) + ".part";
         {
             std::ofstream out(temp, std::ios::binary | std::ios::trunc);
@@ -119,6 +127,21 @@ struct Desktop {
     }
 
     void Quit() { platform->QuitLoop(); }
+
+    void OpenSettings() {
+        if (!settings) {
+            auto frame = std::make_unique<CXConfigFrame>(*window);
+            if (!frame->Build()) {
+                ShowMessage("Vellumo", "设置窗口无法打开。");
+                return;
+            }
+            // Kept above the main window, and told apart from it by its title.
+            frame->Native()->SetTransientFor(window->HostWindow());
+            frame->Native()->SetTitle("设置");
+            settings = std::move(frame);
+        }
+        settings->ShowOver(window->HostWindow());
+    }
 
     void InstallTray() {
         TrayIconOptions options;
@@ -176,6 +199,7 @@ struct Desktop {
         platform->Dispatcher().Shutdown();
         tray.reset();
         notifier.reset();
+        settings.reset(); // its pages use the main window as their host
         window.reset();
         SetDefaultUiFont(nullptr);
         skin.reset();
@@ -271,7 +295,7 @@ int RunDesktop(DesktopStart& start) {
     if (!platform) {
         return CVellumoApp::kNoDesktop;
     }
-    Desktop desktop{start.core, std::move(platform), nullptr, nullptr, nullptr, nullptr};
+    Desktop desktop{start.core, std::move(platform), nullptr, nullptr, nullptr, nullptr, nullptr};
     SetNativePlatform(desktop.platform.get());
     SetHeadlessMode(false);
     InstallGtkDialogBackend();
@@ -293,6 +317,7 @@ int RunDesktop(DesktopStart& start) {
         return 1;
     }
     desktop.window->SetQuitHandler([&desktop] { desktop.Quit(); });
+    desktop.window->SetSettingsHandler([&desktop] { desktop.OpenSettings(); });
     RunWindows(desktop, start, ui);
     start.setShowHandler({});
     desktop.Shutdown();

@@ -1,6 +1,7 @@
 #include "ui/windows/UiTreeDump.h"
 
 #include "ui/framework/UIButton.h"
+#include "ui/framework/UICheckBox.h"
 #include "ui/framework/UIEditBox.h"
 #include "ui/framework/UIHyperLink.h"
 #include "ui/framework/UILabel.h"
@@ -81,13 +82,16 @@ void AddPanelFields(UIObject& element, Json::Value& node) {
     } else if (auto* store = dynamic_cast<CXAppstoreQR*>(&element)) {
         node["payload"] = store->Address();
         node["qrRect"] = RectOf(store->QrRect());
+    } else if (auto* check = dynamic_cast<UICheckBox*>(&element)) {
+        node["text"] = check->Text();
+        node["checked"] = check->IsChecked();
+    } else if (auto* button = dynamic_cast<UIButton*>(&element)) {
+        node["enabled"] = button->IsEnabled();
+        node["text"] = button->Text();
     } else if (auto* edit = dynamic_cast<UIEditBox*>(&element)) {
         node["text"] = edit->Text();
     } else if (auto* label = dynamic_cast<UILabel*>(&element)) {
         node["text"] = label->Text();
-    } else if (auto* button = dynamic_cast<UIButton*>(&element)) {
-        node["enabled"] = button->IsEnabled();
-        node["text"] = button->Text();
     } else if (auto* link = dynamic_cast<UIHyperLink*>(&element)) {
         node["text"] = link->Text();
     }
@@ -99,6 +103,7 @@ Json::Value Describe(UIObject& element, bool parentVisible) {
     node["kind"] = KindOf(element);
     node["rect"] = RectOf(element.Rect());
     node["visible"] = visible;
+    node["enabled"] = element.IsEnabled();
     node["id"] = element.Id();
     AddPanelFields(element, node);
     Json::Value children(Json::arrayValue);

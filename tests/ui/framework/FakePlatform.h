@@ -38,6 +38,12 @@ public:
     void SetTransientFor(INativeWindow*) override {}
     void SetTitle(std::string_view) override {}
     void GrabFocus() override { ++focusGrabs; }
+    void SetTextInput(bool on, const NativeRect& caret) override {
+        textInput = on;
+        textCaret = caret;
+    }
+    bool textInput = false;
+    NativeRect textCaret{};
 
     bool visible = false;
     bool iconified = false;

@@ -105,16 +105,49 @@ TEST_F(XEditTest, ClipboardCopiesCutsAndPastesWithinTheMaximum) {
     platform.clipboard = std::string(30, 'p');
     Key('V', NativeModifier::Control);
     EXPECT_EQ(edit->Text(), std::string(20, 'p')); // the first 20 of 30
-    // Pasted line breaks and controls stay out of a single-line field.
+    // Pasted text obeys the typing rule: no blanks, tabs, line breaks or controls reach a
+    // password through the clipboard.
     Key('A', NativeModifier::Control);
-    platform.clipboard = "two\nlines\x01";
+    platform.clipboard = "two\nli nes\t~\x01";
     Key('V', NativeModifier::Control);
-    EXPECT_EQ(edit->Text(), "two lines");
+    EXPECT_EQ(edit->Text(), "twolines");
     // Never half of a surrogate pair at the limit.
     edit->SetEditText(std::string(19, 'a'));
     platform.clipboard = "\xF0\x9F\x98\x80"; // one character, two UTF-16 units
     Key('V', NativeModifier::Control);
     EXPECT_EQ(edit->Text(), std::string(19, 'a'));
+}
+
+TEST_F(XEditTest, APathFieldTakesAnyTextThroughTheInputMethod) {
+    // A password field keeps the input method off: its characters come straight from the keys.
+    EXPECT_FALSE(platform.lastWindow->textInput);
+    Click(*root, 350, 50);
+    edit->SetAccepted(UIXEdit::Accepted::AnyText);
+    edit->SetMaxLength(8);
+    Click(*root, 20, 20);
+    EXPECT_TRUE(platform.lastWindow->textInput);
+    for (char32_t c : std::u32string(U"照片 /\U0001F600\t\x7F")) {
+        NativeEvent e;
+        e.kind = NativeEventKind::Char;
+        e.character = c;
+        root->DispatchEvent(e);
+    }
+    // Blanks and any script are text here; controls are not; the emoji is two UTF-16 units.
+    EXPECT_EQ(edit->Text(), "照片 /\xF0\x9F\x98\x80");
+    EXPECT_EQ(edit->Caret(), 6);
+    // The candidate window follows the caret.
+    EXPECT_GT(platform.lastWindow->textCaret.x, edit->TextRect().left);
+    // Two units of room left: a pair fits once, then nothing more, not even half of one.
+    platform.clipboard = "\xF0\x9F\x98\x80\xF0\x9F\x98\x80";
+    Key('V', NativeModifier::Control);
+    EXPECT_EQ(edit->Text(), "照片 /\xF0\x9F\x98\x80\xF0\x9F\x98\x80");
+    NativeEvent more;
+    more.kind = NativeEventKind::Char;
+    more.character = U'\U0001F600';
+    root->DispatchEvent(more);
+    EXPECT_EQ(edit->Caret(), 8);
+    Click(*root, 350, 50);
+    EXPECT_FALSE(platform.lastWindow->textInput); // leaving the field turns it off
 }
 
 TEST_F(XEditTest, TheCaretBlinksOnlyWhileFocused) {

@@ -107,6 +107,30 @@ const Json::Value* FindKind(const Json::Value& node, const std::string& kind) {
     return nullptr;
 }
 
+// Every element (depth-first) whose kind is kind.
+void CollectKind(const Json::Value& node, const std::string& kind,
+                 std::vector<const Json::Value*>& out) {
+    if (node["kind"].asString() == kind) {
+        out.push_back(&node);
+    }
+    for (const Json::Value& child : node["children"]) {
+        CollectKind(child, kind, out);
+    }
+}
+
+// The first element of kind whose text is text, or null.
+const Json::Value* FindText(const Json::Value& node, const std::string& kind,
+                            const std::string& text) {
+    std::vector<const Json::Value*> all;
+    CollectKind(node, kind, all);
+    for (const Json::Value* element : all) {
+        if ((*element)["text"].asString() == text) {
+            return element;
+        }
+    }
+    return nullptr;
+}
+
 class DesktopE2E : public ::testing::Test {
 protected:
     static void SetUpTestSuite() {
@@ -231,6 +255,38 @@ protected:
 
     void ClickElement(const Json::Value& tree, const Json::Value& element, int dx = 5, int dy = 5) {
         ClickAt(tree, element["rect"][0].asInt() + dx, element["rect"][1].asInt() + dy);
+    }
+
+    // Replaces the text of an edit box in the window described by window with typed text.
+    void TypeInto(const Json::Value& window, const Json::Value& box, const std::string& text) {
+        int x = window["x"].asInt() + box["rect"][0].asInt() + 10;
+        int y = window["y"].asInt() + box["rect"][1].asInt() + 10;
+        ASSERT_EQ(RunTool({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click",
+                           "1", "key", "ctrl+a", "BackSpace", "type", "--delay", "20", text}),
+                  0);
+    }
+
+    void ClickIn(const Json::Value& window, const Json::Value& element) {
+        int x = window["x"].asInt() + element["rect"][0].asInt() + element["rect"][2].asInt() / 2;
+        int y = window["y"].asInt() + element["rect"][1].asInt() + element["rect"][3].asInt() / 2;
+        ASSERT_EQ(
+            RunTool({"xdotool", "mousemove", std::to_string(x), std::to_string(y), "click", "1"}),
+            0);
+    }
+
+    // A screenshot of a window's rectangle; its QR code's text, or "".
+    std::string ScanWindow(const Json::Value& window, const std::string& name) {
+        fs::path shot = m_dir / name;
+        std::string crop = std::to_string(window["width"].asInt()) + "x" +
+                           std::to_string(window["height"].asInt()) + "+" +
+                           std::to_string(window["x"].asInt()) + "+" +
+                           std::to_string(window["y"].asInt());
+        if (RunTool({"import", "-window", "root", "-crop", crop, "+repage", shot.string()}) != 0) {
+            return {};
+        }
+        std::string decoded;
+        RunTool({"zbarimg", "-q", "--raw", shot.string()}, &decoded);
+        return decoded;
     }
 
     HttpReply Phone(const std::string& target, const std::string& body = {}) {
@@ -456,6 +512,116 @@ TEST_F(DesktopE2E, TheStatusNotifierItemRegistersAndABalloonReachesTheNotificati
     // Markup in a phone's name reaches the server escaped, shown as written.
     EXPECT_NE(ReadTestFile(record).find("Vellumo|Pixel&lt;b&gt;  备份完成"), std::string::npos)
         << ReadTestFile(record);
+}
+
+// The settings window opened from the gear changes the pairing password and the storage
+// folder of a library that already holds a phone's photo; the phone finds it at the new root.
+TEST_F(DesktopE2E, TheSettingsWindowChangesPasswordAndFolderAndThePhoneFollows) {
+    fs::path firstRoot = m_dir / "first-root";
+    fs::path secondRoot = m_dir / "second root 照片"; // typed through the input method
+    {
+        VellumoProcess setup(VellumoBinaryPath(), m_dir.Path());
+        ASSERT_EQ(setup.RunToEnd({"--set-root", firstRoot.string()}), 0) << setup.ErrorOutput();
+    }
+    fs::create_directories(secondRoot);
+    StartApp();
+    std::string oldPassword = m_app->OutputValue("pairing password");
+    ASSERT_EQ(
+        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + oldPassword + "&type=1&modal=Pixel")
+            .status,
+        200);
+    TestJpegOptions options;
+    options.seed = 21;
+    options.width = 64;
+    options.height = 48;
+    ASSERT_EQ(Phone("/import?key=" + std::string(kKey) +
+                        "&name=IMG_21.JPG&vmd5=dG9rZW4y&cur=1&total=1&speed=10&time=1",
+                    MakeTestJpeg(options))
+                  .status,
+              200);
+    const std::string verify = "/verify?key=" + std::string(kKey);
+    ASSERT_TRUE(WaitFor([&] { return CountFiles(firstRoot / "Repos") == 1; }, 15s));
+
+    Json::Value tree = TreeUntil(Shown);
+    ClickAt(tree, 531, 25); // the gear
+    tree = TreeUntil([](const Json::Value& t) {
+        return t.isMember("settings") && t["settings"]["window"]["shown"].asBool();
+    });
+    ASSERT_TRUE(tree.isMember("settings"));
+    Json::Value window = tree["settings"]["window"];
+    EXPECT_EQ(window["width"].asInt(), 540);
+    EXPECT_EQ(window["height"].asInt(), 405);
+    std::vector<const Json::Value*> boxes;
+    CollectKind(tree["settings"], "UIXEdit", boxes);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ((*boxes[0])["text"].asString(), firstRoot.string());
+    EXPECT_EQ((*boxes[1])["text"].asString(), oldPassword);
+
+    TypeInto(window, *boxes[0], secondRoot.string());
+    TypeInto(window, *boxes[1], "new-pass-42");
+    tree = TreeUntil([&](const Json::Value& t) {
+        std::vector<const Json::Value*> b;
+        CollectKind(t["settings"], "UIXEdit", b);
+        return b.size() == 2 && (*b[0])["text"].asString() == secondRoot.string() &&
+               (*b[1])["text"].asString() == "new-pass-42";
+    });
+    const Json::Value* ok = FindText(tree["settings"], "UIButton", "确定");
+    ASSERT_NE(ok, nullptr);
+    ClickIn(window, *ok);
+    tree =
+        TreeUntil([](const Json::Value& t) { return !t["settings"]["window"]["shown"].asBool(); });
+    EXPECT_FALSE(tree["settings"]["window"]["shown"].asBool()) << "确定 closes the window";
+
+    EXPECT_EQ(CountFiles(secondRoot / "Repos"), 1u);
+    EXPECT_EQ(CountFiles(firstRoot / "Repos"), 0u);
+    EXPECT_EQ(ReadSettingsRoot(m_app->PointerFile()), secondRoot);
+    EXPECT_EQ(
+        JsonOf(Phone("/auth?key=phone-2&passwd=" + oldPassword + "&type=1&modal=P").body)["status"]
+            .asString(),
+        "failed");
+    EXPECT_EQ(JsonOf(Phone("/auth?key=phone-2&passwd=new-pass-42&type=1&modal=P").body)["status"]
+                  .asString(),
+              "ok");
+    Json::Value known = JsonOf(Phone(verify, "[\"dG9rZW4y\"]").body);
+    EXPECT_TRUE(known.isMember("dG9rZW4y")) << "the photo is known at the new root";
+
+    // The about page: its texts, and the download code scans to the address it shows.
+    ClickAt(tree, 531, 25);
+    tree =
+        TreeUntil([](const Json::Value& t) { return t["settings"]["window"]["shown"].asBool(); });
+    window = tree["settings"]["window"];
+    const Json::Value* tabs = FindKind(tree["settings"], "UITabCtrl");
+    ASSERT_NE(tabs, nullptr);
+    ASSERT_EQ(RunTool({"xdotool", "mousemove",
+                       std::to_string(window["x"].asInt() + (*tabs)["rect"][0].asInt() + 50),
+                       std::to_string(window["y"].asInt() + (*tabs)["rect"][1].asInt() + 60),
+                       "click", "1"}),
+              0); // the second tab, "关于"
+    tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* about = FindKind(t["settings"], "CXConfigAbout");
+        return about != nullptr && (*about)["visible"].asBool();
+    });
+    const Json::Value* about = FindKind(tree["settings"], "CXConfigAbout");
+    ASSERT_NE(about, nullptr);
+    EXPECT_NE(FindText(*about, "UILabel", "Vellumo"), nullptr);
+    EXPECT_NE(FindText(*about, "UILabel", "版本号: v1.2"), nullptr);
+    const Json::Value* qrButton = FindKind(*about, "UIQRBtn");
+    ASSERT_NE(qrButton, nullptr);
+    ASSERT_EQ(RunTool({"xdotool", "mousemove",
+                       std::to_string(window["x"].asInt() + (*qrButton)["rect"][0].asInt() + 10),
+                       std::to_string(window["y"].asInt() + (*qrButton)["rect"][1].asInt() + 10),
+                       "click", "1"}),
+              0);
+    tree = TreeUntil([](const Json::Value& t) {
+        const Json::Value* view = FindKind(t["settings"], "CXQRCodeView");
+        return view != nullptr && (*view)["visible"].asBool();
+    });
+    const Json::Value* view = FindKind(tree["settings"], "CXQRCodeView");
+    ASSERT_NE(view, nullptr);
+    std::string address = (*view)["payload"].asString();
+    EXPECT_EQ(address.rfind("http://", 0), 0u) << address;
+    EXPECT_NE(address.find(":" + std::to_string(m_app->Port()) + "/"), std::string::npos);
+    EXPECT_EQ(ScanWindow(tree["settings"]["window"], "about.png"), address + "\n");
 }
 
 } // namespace

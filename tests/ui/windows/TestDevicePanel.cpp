@@ -5,6 +5,7 @@
 #include "platform/UiDispatcher.h"
 #include "shell/CVellumoCore.h"
 #include "tests/support/TestDirs.h"
+#include "tests/ui/windows/TestPanelHost.h"
 #include "ui/framework/UIResource.h"
 #include "ui/framework/UIScrollBar.h"
 #include "ui/windows/CXContentWnd.h"
@@ -12,7 +13,6 @@
 #include "ui/windows/CXIntroAnimate.h"
 #include "ui/windows/CXPCInfo.h"
 #include "ui/windows/CXQRCodeView.h"
-#include "ui/windows/IPanelHost.h"
 #include "ui/windows/UIQRBtn.h"
 
 #include <gtest/gtest.h>
@@ -22,36 +22,6 @@
 #include <thread>
 
 namespace {
-
-class TestHost final : public IPanelHost {
-public:
-    explicit TestHost(CVellumoCore& core) : m_core(core) {}
-    CVellumoCore& Core() override { return m_core; }
-    CHUiDispatcher& Dispatcher() override { return m_ui; }
-    IResource* Skin() override { return &skin; }
-    void RequestRelayout() override {
-        m_ui.Post([this] {
-            if (content != nullptr) {
-                content->Relayout();
-            }
-        });
-    }
-    bool IsWindowShown() override { return shown; }
-
-    // Runs UI tasks until none are left.
-    void Drain() {
-        while (m_ui.RunPending() > 0) {
-        }
-    }
-
-    UIResource skin;
-    CXContentWnd* content = nullptr;
-    bool shown = true;
-
-private:
-    CVellumoCore& m_core;
-    CHUiDispatcher m_ui;
-};
 
 class DevicePanel : public ::testing::Test {
 protected:
@@ -70,9 +40,8 @@ protected:
             m_balloons.push_back(title + "|" + text);
             return true;
         });
-        m_host = std::make_unique<TestHost>(*m_core);
-        std::string package = std::string(VELLUMO_BINARY_DIR) + "/resources/vellumo.uir";
-        ASSERT_TRUE(m_host->skin.LoadFromFile(package)) << package;
+        m_host = std::make_unique<TestPanelHost>(*m_core);
+        ASSERT_TRUE(m_host->LoadSkin());
     }
 
     void TearDown() override {
@@ -83,7 +52,11 @@ protected:
 
     void BuildPanels() {
         m_content = std::make_unique<CXContentWnd>(*m_host);
-        m_host->content = m_content.get();
+        m_host->relayout = [this] {
+            if (m_content) {
+                m_content->Relayout();
+            }
+        };
         m_content->MoveTo({5, 45, 635, 493});
         m_content->ApplySkin(&m_host->skin, "");
         m_host->Drain();
@@ -128,7 +101,7 @@ protected:
 
     TempDir m_dir{"vellumo-panels"};
     std::unique_ptr<CVellumoCore> m_core;
-    std::unique_ptr<TestHost> m_host;
+    std::unique_ptr<TestPanelHost> m_host;
     std::unique_ptr<CXContentWnd> m_content;
     std::mutex m_balloonLock;
     std::vector<std::string> m_balloons;
