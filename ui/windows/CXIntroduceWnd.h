@@ -20,7 +20,6 @@ class CXAppstoreQR;
 class CXRootChange;
 class UIAnimate;
 class UIButton;
-class UIEditBox;
 class UILabel;
 class UIXEdit;
 
@@ -113,7 +112,7 @@ private:
     UILabel* m_heading = nullptr;
     UILabel* m_subHeading = nullptr;
     UILabel* m_folderLabel = nullptr;
-    UIEditBox* m_path = nullptr;
+    UIXEdit* m_path = nullptr; // any text, through the input method
     UIButton* m_change = nullptr;
     UIButton* m_next = nullptr;
     UIButton* m_store = nullptr;

@@ -80,20 +80,6 @@ Json::Value JsonOf(const std::string& text) {
     return value;
 }
 
-// The first element (depth-first) whose kind is kind and, when given, whose text is text.
-const Json::Value* FindText(const Json::Value& node, const std::string& kind,
-                            const std::string& text) {
-    if (node["kind"].asString() == kind && node["text"].asString() == text) {
-        return &node;
-    }
-    for (const Json::Value& child : node["children"]) {
-        if (const Json::Value* found = FindText(child, kind, text)) {
-            return found;
-        }
-    }
-    return nullptr;
-}
-
 // The first element (depth-first) whose kind is kind.
 const Json::Value* FindKind(const Json::Value& node, const std::string& kind) {
     if (node["kind"].asString() == kind) {
@@ -187,8 +173,10 @@ protected:
 
     void StartApp(const std::vector<std::string>& args = {}) {
         m_app = std::make_unique<VellumoProcess>(VellumoBinaryPath(), m_dir.Path());
-        // Not a first run: the storage folder is recorded, so no wizard comes first.
-        ASSERT_TRUE(WriteSettingsRoot(m_app->PointerFile(), m_app->DefaultRoot()));
+        // Not a first run: a storage folder is recorded, so no wizard comes first.
+        if (!fs::exists(m_app->PointerFile())) {
+            ASSERT_TRUE(WriteSettingsRoot(m_app->PointerFile(), m_app->DefaultRoot()));
+        }
         std::vector<std::string> env = {"DISPLAY=" + s_display,
                                         "VELLUMO_UI_TREE=" + (m_dir / "tree.json").string()};
         if (!m_bus.empty()) {
@@ -659,8 +647,8 @@ TEST_F(DesktopE2E, AFirstStartRunsTheWizardToAPairedVellumo) {
     EXPECT_EQ((*tileB)["name"].asString(), "disk B");
     ClickAt(tree, (*tileB)["rect"][0].asInt() + 50, (*tileB)["rect"][1].asInt() + 50);
     const std::string chosen = (diskB / "Vellumo").string();
-    tree = TreeUntil([&](const Json::Value& t) { return FindText(t, "UIEditBox", chosen); });
-    ASSERT_NE(FindText(tree, "UIEditBox", chosen), nullptr);
+    tree = TreeUntil([&](const Json::Value& t) { return FindText(t, "UIXEdit", chosen); });
+    ASSERT_NE(FindText(tree, "UIXEdit", chosen), nullptr);
 
     const Json::Value* next = FindText(tree, "UIButton", "下一步");
     ASSERT_NE(next, nullptr);
@@ -677,8 +665,9 @@ TEST_F(DesktopE2E, AFirstStartRunsTheWizardToAPairedVellumo) {
     ASSERT_NE(next, nullptr);
     ClickElement(tree, *next, 20, 15);
 
-    tree = TreeUntil([](const Json::Value& t) { return FindKind(t, "UIXEdit") != nullptr; });
-    const Json::Value* box = FindKind(tree, "UIXEdit");
+    // The password box: the empty one (the folder box, hidden now, keeps its text).
+    tree = TreeUntil([](const Json::Value& t) { return FindText(t, "UIXEdit", "") != nullptr; });
+    const Json::Value* box = FindText(tree, "UIXEdit", "");
     ASSERT_NE(box, nullptr);
     ClickElement(tree, *box, 20, 15);
     ASSERT_EQ(RunTool({"xdotool", "type", "--delay", "20", "tulip 42"}), 0);
