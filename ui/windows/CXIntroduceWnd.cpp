@@ -156,7 +156,7 @@ void CXIntroduceWnd::BuildStepZero() {
     m_heading =
         AddLabel("Welcome/Label1", "欢迎使用Vellumo，请选择照片的存放位置", 85, 65, 500, 50);
     m_subHeading =
-        AddLabel("Welcome/LabelSH", "根据您本地磁盘的用量, 我们推荐您使用:", 85, 110, 500, 50);
+        AddLabel("Welcome/LabelSH", "根据您本地磁盘的用量, 我们推荐您使用:", 85, 110, 500, 28);
     int rowY = FolderRowY();
     m_folderLabel = AddLabel("Welcome/LabelSH", "存储目录", 85, rowY, 90, kRowHeight);
     m_path = Add<UIXEdit>();
@@ -433,17 +433,30 @@ int CXIntroduceWnd::NotifyParent(UIObject* source, int code, int id) {
     return UIDialog::NotifyParent(source, code, id);
 }
 
-bool CXIntroduceWnd::OnElementLButtonUp(int x, int y) {
-    if (m_step != 0) {
-        return false;
+int CXIntroduceWnd::TileAt(int x, int y) const {
+    if (m_step != 0 || IsBusy()) {
+        return -1;
     }
-    for (int i = 0; i < static_cast<int>(m_drives.drives.size()); ++i) {
+    int shown = static_cast<int>(std::min(m_drives.drives.size(), kMaxDriveTiles));
+    for (int i = 0; i < shown; ++i) {
         if (RectContains(TileRect(i), x, y)) {
-            SelectDrive(i);
-            return true;
+            return i;
         }
     }
-    return false;
+    return -1;
+}
+
+bool CXIntroduceWnd::OnElementLButtonUp(int x, int y) {
+    int tile = TileAt(x, y);
+    if (tile < 0) {
+        return false;
+    }
+    SelectDrive(tile);
+    return true;
+}
+
+NativeCursor CXIntroduceWnd::CursorAt(int x, int y) {
+    return TileAt(x, y) >= 0 ? NativeCursor::Hand : UIDialog::CursorAt(x, y);
 }
 
 void CXIntroduceWnd::DrawTile(cairo_t* cr, int index) {

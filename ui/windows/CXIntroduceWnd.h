@@ -77,6 +77,7 @@ public:
 
     void Draw(cairo_t* cr, const CHRect& rect, const CHRect& dirty) override;
     bool OnElementLButtonUp(int x, int y) override;
+    NativeCursor CursorAt(int x, int y) override;
     int NotifyParent(UIObject* source, int code, int id) override;
 
 private:
@@ -85,6 +86,8 @@ private:
     UILabel* AddLabel(const char* skinPath, const std::string& text, int x, int y, int w, int h);
     UIButton* AddButton(const char* skinPath, const std::string& text, int id);
     void DrawTile(cairo_t* cr, int index);
+    // The tile under (x, y) while tiles can be chosen; -1 for none.
+    int TileAt(int x, int y) const;
     void ApplyFolder(bool closing);
     void OnRootChanged(bool done, bool closing);
     void EnterAppStep();
