@@ -262,6 +262,9 @@ void RunWindows(Desktop& desktop, DesktopStart& start, CHUiDispatcher& ui) {
     });
     // Also with --silence: the storage folder and password are chosen before anything else.
     bool quit = start.core.IsFirstRun() && !RunFirstRunWizard(desktop, ui);
+    // After the wizard: the tray's items open the main window, which waits for the wizard (and
+    // the session bus the tray connects to can take a while to reach).
+    desktop.InstallTray();
     start.setShowHandler(
         [&ui, &desktop] { ui.Post([&desktop] { desktop.window->ShowWindow(); }); });
     // Without a tray icon a silent start stays windowless until a second start shows it.
@@ -335,8 +338,6 @@ int RunDesktop(DesktopStart& start) {
     desktop.window->SetQuitHandler([&desktop] { desktop.Quit(); });
     desktop.window->SetSettingsHandler([&desktop] { desktop.OpenSettings(); });
     SetGtkDisplayLostHandler([&desktop] { return desktop.StopWithoutDisplay(); });
-    desktop.InstallTray();
-
     RunWindows(desktop, start, ui);
     start.setShowHandler({});
     desktop.Shutdown();

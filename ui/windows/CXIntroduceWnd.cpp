@@ -7,7 +7,6 @@
 #include "shell/StoragePaths.h"
 #include "ui/framework/UIAnimate.h"
 #include "ui/framework/UIButton.h"
-#include "ui/framework/UIEditBox.h"
 #include "ui/framework/UIGeometry.h"
 #include "ui/framework/UILabel.h"
 #include "ui/framework/UIPane.h"
@@ -157,12 +156,12 @@ void CXIntroduceWnd::BuildStepZero() {
     m_heading =
         AddLabel("Welcome/Label1", "欢迎使用Vellumo，请选择照片的存放位置", 85, 65, 500, 50);
     m_subHeading =
-        AddLabel("Welcome/LabelSH", "根据您本地磁盘的用量, 我们推荐您使用:", 85, 110, 500, 50);
+        AddLabel("Welcome/LabelSH", "根据您本地磁盘的用量, 我们推荐您使用:", 85, 110, 500, 28);
     int rowY = FolderRowY();
     m_folderLabel = AddLabel("Welcome/LabelSH", "存储目录", 85, rowY, 90, kRowHeight);
     m_path = Add<UIXEdit>();
     m_path->ApplySkin(&m_skin, "Config/Edit");
-    m_path->SetAccepted(UIXEdit::Accepted::AnyText); // a folder may be typed in any script
+    m_path->SetAccepted(UIXEdit::Accepted::AnyText);
     m_path->SetAnchorTopLeft(true);
     m_path->SetLayout(150, rowY, 340, kRowHeight);
     m_change = AddButton("Buttons/ButtonOpenFolder", "更换目录", kChangeId);
@@ -191,7 +190,7 @@ void CXIntroduceWnd::BuildStepZero() {
 
     m_selected = m_drives.recommended;
     // Without any drive the box still holds a full path: the default storage root.
-    m_path->SetText(
+    m_path->SetEditText(
         m_selected >= 0
             ? ProposedFolder(m_drives.drives[static_cast<size_t>(m_selected)], m_defaultRoot)
                   .string()
@@ -215,7 +214,7 @@ std::string CXIntroduceWnd::PathText() const {
 
 void CXIntroduceWnd::SetPathText(const std::string& text) {
     if (m_path != nullptr) {
-        m_path->SetText(text);
+        m_path->SetEditText(text);
     }
 }
 
@@ -231,7 +230,7 @@ void CXIntroduceWnd::SelectDrive(int index) {
     const DriveTile* from =
         m_selected >= 0 ? &m_drives.drives[static_cast<size_t>(m_selected)] : nullptr;
     const DriveTile& to = m_drives.drives[static_cast<size_t>(index)];
-    m_path->SetText(RetargetPath(m_path->Text(), from, to, m_defaultRoot));
+    m_path->SetEditText(RetargetPath(m_path->Text(), from, to, m_defaultRoot));
     m_selected = index;
     Invalidate();
 }
@@ -244,7 +243,7 @@ void CXIntroduceWnd::ChangeFolder() {
     if (!ChooseFolder(nullptr, chosen) || chosen.empty()) {
         return; // cancelled: nothing changes
     }
-    m_path->SetText(chosen.string());
+    m_path->SetEditText(chosen.string());
     int drive = DriveHolding(m_drives, chosen);
     if (drive >= 0) {
         m_selected = drive;
@@ -395,6 +394,7 @@ void CXIntroduceWnd::OpenStore() {
 void CXIntroduceWnd::SetBusy(bool busy) {
     m_next->Enable(!busy);
     m_change->Enable(!busy);
+    m_path->Enable(!busy);
     m_busy->Show(busy);
     if (busy) {
         m_busy->Start();
@@ -433,17 +433,30 @@ int CXIntroduceWnd::NotifyParent(UIObject* source, int code, int id) {
     return UIDialog::NotifyParent(source, code, id);
 }
 
-bool CXIntroduceWnd::OnElementLButtonUp(int x, int y) {
-    if (m_step != 0) {
-        return false;
+int CXIntroduceWnd::TileAt(int x, int y) const {
+    if (m_step != 0 || IsBusy()) {
+        return -1;
     }
-    for (int i = 0; i < static_cast<int>(m_drives.drives.size()); ++i) {
+    int shown = static_cast<int>(std::min(m_drives.drives.size(), kMaxDriveTiles));
+    for (int i = 0; i < shown; ++i) {
         if (RectContains(TileRect(i), x, y)) {
-            SelectDrive(i);
-            return true;
+            return i;
         }
     }
-    return false;
+    return -1;
+}
+
+bool CXIntroduceWnd::OnElementLButtonUp(int x, int y) {
+    int tile = TileAt(x, y);
+    if (tile < 0) {
+        return false;
+    }
+    SelectDrive(tile);
+    return true;
+}
+
+NativeCursor CXIntroduceWnd::CursorAt(int x, int y) {
+    return TileAt(x, y) >= 0 ? NativeCursor::Hand : UIDialog::CursorAt(x, y);
 }
 
 void CXIntroduceWnd::DrawTile(cairo_t* cr, int index) {

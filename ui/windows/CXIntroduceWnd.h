@@ -20,7 +20,6 @@ class CXAppstoreQR;
 class CXRootChange;
 class UIAnimate;
 class UIButton;
-class UIEditBox;
 class UILabel;
 class UIXEdit;
 
@@ -78,6 +77,7 @@ public:
 
     void Draw(cairo_t* cr, const CHRect& rect, const CHRect& dirty) override;
     bool OnElementLButtonUp(int x, int y) override;
+    NativeCursor CursorAt(int x, int y) override;
     int NotifyParent(UIObject* source, int code, int id) override;
 
 private:
@@ -86,6 +86,8 @@ private:
     UILabel* AddLabel(const char* skinPath, const std::string& text, int x, int y, int w, int h);
     UIButton* AddButton(const char* skinPath, const std::string& text, int id);
     void DrawTile(cairo_t* cr, int index);
+    // The tile under (x, y) while tiles can be chosen; -1 for none.
+    int TileAt(int x, int y) const;
     void ApplyFolder(bool closing);
     void OnRootChanged(bool done, bool closing);
     void EnterAppStep();
@@ -113,7 +115,7 @@ private:
     UILabel* m_heading = nullptr;
     UILabel* m_subHeading = nullptr;
     UILabel* m_folderLabel = nullptr;
-    UIXEdit* m_path = nullptr;
+    UIXEdit* m_path = nullptr; // any text, through the input method
     UIButton* m_change = nullptr;
     UIButton* m_next = nullptr;
     UIButton* m_store = nullptr;

@@ -99,6 +99,9 @@ std::string CXRootChange::MessageText(const Result& result) {
     case CVellumoCore::RootChange::HoldsLibrary:
         return "目录 " + result.root.string() + " 中已经有一个照片库，无法移动到这里。" + detail;
     case CVellumoCore::RootChange::Refused:
+        if (result.root.empty()) {
+            return "没有选择存储目录，没有做任何更改。";
+        }
         return (result.kind == Kind::Adopt ? "无法使用目录 " : "无法把存储目录移动到 ") +
                result.root.string() + "，没有做任何更改。" + detail;
     case CVellumoCore::RootChange::Failed:

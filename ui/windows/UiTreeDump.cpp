@@ -64,9 +64,6 @@ void AddPanelFields(UIObject& element, Json::Value& node) {
         node["payload"] = qr->QrText();
         node["qrRect"] = RectOf(qr->QrRect());
         node["captionRect"] = RectOf(qr->CaptionRect());
-    } else if (auto* check = dynamic_cast<UICheckBox*>(&element)) {
-        node["text"] = check->Text();
-        node["checked"] = check->IsChecked();
     } else if (auto* wizard = dynamic_cast<CXIntroduceWnd*>(&element)) {
         node["step"] = wizard->Step();
         node["busy"] = wizard->IsBusy();
@@ -85,6 +82,9 @@ void AddPanelFields(UIObject& element, Json::Value& node) {
     } else if (auto* store = dynamic_cast<CXAppstoreQR*>(&element)) {
         node["payload"] = store->Address();
         node["qrRect"] = RectOf(store->QrRect());
+    } else if (auto* check = dynamic_cast<UICheckBox*>(&element)) {
+        node["text"] = check->Text();
+        node["checked"] = check->IsChecked();
     } else if (auto* button = dynamic_cast<UIButton*>(&element)) {
         node["enabled"] = button->IsEnabled();
         node["text"] = button->Text();

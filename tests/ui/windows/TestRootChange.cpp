@@ -166,7 +166,9 @@ TEST_F(RootChangeTest, EveryRefusalIsToldAndChangesNothing) {
         EXPECT_EQ(result.change, RootChange::Refused);
         ASSERT_EQ(m_messages.size(), 1u);
         EXPECT_EQ(m_messages[0], CXRootChange::MessageText(result));
-        EXPECT_NE(m_messages[0].find(target.string()), std::string::npos) << m_messages[0];
+        EXPECT_NE(m_messages[0].find(target.empty() ? "没有选择存储目录" : target.string()),
+                  std::string::npos)
+            << m_messages[0];
         EXPECT_FALSE(result.reason.empty());
         EXPECT_EQ(m_busy, (std::vector<bool>{true, false}));
         EXPECT_EQ(m_core->GetRootPath(), m_dir / "old");
