@@ -115,48 +115,52 @@ bool UIXEdit::OnElementChar(char32_t character) {
     return true;
 }
 
-bool UIXEdit::OnElementKeyDown(uint32_t key, unsigned modifiers) {
-    bool control = (modifiers & NativeModifier::Control) != 0;
-    int size = static_cast<int>(m_buffer.size());
-    if (control) {
-        INativePlatform* platform = NativePlatform();
-        switch (key) {
-        case 'A':
-            m_anchor = 0;
-            m_caret = size;
-            Invalidate();
-            return true;
-        case 'C':
-        case 'X':
-            if (platform && SelectionStart() != SelectionEnd())
-                platform->SetClipboardText(
-                    ToNarrow(m_buffer.substr(SelectionStart(), SelectionEnd() - SelectionStart())));
-            if (key == 'X' && DeleteSelection())
-                Commit();
-            return true;
-        case 'V': {
-            std::string pasted;
-            if (platform && platform->GetClipboardText(pasted)) {
-                // Pasted text obeys the same rule as typed text; a line break counts as a blank.
-                std::u16string wide = ToWide(SanitizeUiText(pasted)), accepted;
-                for (size_t i = 0; i < wide.size(); ++i) {
-                    char32_t c = wide[i];
-                    if (IsHighSurrogate(wide[i]) && i + 1 < wide.size() &&
-                        IsLowSurrogate(wide[i + 1])) {
-                        c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
-                    }
-                    if (Accepts(c))
-                        accepted += Utf16Of(c);
-                }
-                ReplaceSelection(accepted);
-                Commit();
-            }
-            return true;
-        }
-        default:
-            return false;
-        }
+std::u16string UIXEdit::AcceptedPart(const std::string& text) const {
+    // A line break counts as a blank; then every character must pass the typing rule.
+    std::u16string wide = ToWide(SanitizeUiText(text)), accepted;
+    for (size_t i = 0; i < wide.size(); ++i) {
+        char32_t c = wide[i];
+        if (IsHighSurrogate(wide[i]) && i + 1 < wide.size() && IsLowSurrogate(wide[i + 1]))
+            c = 0x10000 + ((c - 0xD800) << 10) + (wide[++i] - 0xDC00);
+        if (Accepts(c))
+            accepted += Utf16Of(c);
     }
+    return accepted;
+}
+
+bool UIXEdit::OnClipboardKey(uint32_t key) {
+    INativePlatform* platform = NativePlatform();
+    switch (key) {
+    case 'A':
+        m_anchor = 0;
+        m_caret = static_cast<int>(m_buffer.size());
+        Invalidate();
+        return true;
+    case 'C':
+    case 'X':
+        if (platform && SelectionStart() != SelectionEnd())
+            platform->SetClipboardText(
+                ToNarrow(m_buffer.substr(SelectionStart(), SelectionEnd() - SelectionStart())));
+        if (key == 'X' && DeleteSelection())
+            Commit();
+        return true;
+    case 'V': {
+        std::string pasted;
+        if (platform && platform->GetClipboardText(pasted)) {
+            ReplaceSelection(AcceptedPart(pasted)); // pasted text obeys the typing rule
+            Commit();
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+bool UIXEdit::OnElementKeyDown(uint32_t key, unsigned modifiers) {
+    if ((modifiers & NativeModifier::Control) != 0)
+        return OnClipboardKey(key);
+    int size = static_cast<int>(m_buffer.size());
     switch (key) {
     case NativeKey::Backspace:
         if (!DeleteSelection() && m_caret > 0) {

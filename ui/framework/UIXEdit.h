@@ -52,6 +52,9 @@ public:
     void OnElementTimer(int timerId) override;
 
 private:
+    bool OnClipboardKey(uint32_t key); // Ctrl+A, C, X, V
+    // The characters of text this field accepts, in UTF-16.
+    std::u16string AcceptedPart(const std::string& text) const;
     void Commit(); // the UTF-16 buffer back into the shown text, with the notification
     void ReplaceSelection(const std::u16string& insert);
     bool DeleteSelection();
