@@ -83,6 +83,20 @@ Json::Value JsonOf(const std::string& text) {
     return value;
 }
 
+// The first element (depth-first) whose kind is kind and whose text is text.
+const Json::Value* FindText(const Json::Value& node, const std::string& kind,
+                            const std::string& text) {
+    if (node["kind"].asString() == kind && node["text"].asString() == text) {
+        return &node;
+    }
+    for (const Json::Value& child : node["children"]) {
+        if (const Json::Value* found = FindText(child, kind, text)) {
+            return found;
+        }
+    }
+    return nullptr;
+}
+
 // The first element (depth-first) whose kind is kind.
 const Json::Value* FindKind(const Json::Value& node, const std::string& kind) {
     if (node["kind"].asString() == kind) {
