@@ -33,6 +33,11 @@ void ReadFn(png_structp png, png_bytep data, size_t length) {
 
 void WarningFn(png_structp, png_const_charp) {}
 
+constexpr png_alloc_size_t kMaxChunkBytes = 8 * 1024 * 1024;
+// Five bytes each: the name and its terminating zero.
+constexpr png_byte kSkippedChunks[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0tIME";
+constexpr png_uint_32 kMaxAncillaryChunks = 1000;
+
 bool DecodeCore(PngJob* job) {
     job->png = png_create_read_struct(PNG_LIBPNG_VER_STRING, job, ErrorFn, WarningFn);
     if (job->png == nullptr) {
@@ -49,6 +54,13 @@ bool DecodeCore(PngJob* job) {
         return false;
     }
     png_set_read_fn(job->png, job, ReadFn);
+    // libpng allocates a text or profile chunk's whole declared length before reading it (its
+    // "too large" check only warns), so one small file could ask for gigabytes. Only the pixels
+    // are wanted here: those chunks are skipped unread, and the rest are capped.
+    png_set_keep_unknown_chunks(job->png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks,
+                                static_cast<int>(sizeof(kSkippedChunks) / 5));
+    png_set_chunk_malloc_max(job->png, kMaxChunkBytes);
+    png_set_chunk_cache_max(job->png, kMaxAncillaryChunks);
     png_read_info(job->png, job->info);
     png_uint_32 width = png_get_image_width(job->png, job->info);
     png_uint_32 height = png_get_image_height(job->png, job->info);
