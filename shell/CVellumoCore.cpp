@@ -253,19 +253,19 @@ bool CVellumoCore::RootHoldsLibrary(const fs::path& root) {
 }
 
 CVellumoCore::RootChange CVellumoCore::MoveRoot(const fs::path& root, std::string* reason) {
-    std::lock_guard<std::mutex> moveLock(m_moveLock);
-    m_moveError.clear();
-    RootChange result = MoveRootLocked(root);
-    if (reason != nullptr) {
-        *reason = m_moveError;
-    }
-    return result;
+    return ChangeRoot(&CVellumoCore::MoveRootLocked, root, reason);
 }
 
 CVellumoCore::RootChange CVellumoCore::AdoptRoot(const fs::path& root, std::string* reason) {
-    std::lock_guard<std::mutex> moveLock(m_moveLock);
+    return ChangeRoot(&CVellumoCore::AdoptRootLocked, root, reason);
+}
+
+CVellumoCore::RootChange
+CVellumoCore::ChangeRoot(RootChange (CVellumoCore::*change)(const fs::path&), const fs::path& root,
+                         std::string* reason) {
+    std::lock_guard<std::mutex> moveLock(m_moveLock); // one root change at a time
     m_moveError.clear();
-    RootChange result = AdoptRootLocked(root);
+    RootChange result = (this->*change)(root);
     if (reason != nullptr) {
         *reason = m_moveError;
     }

@@ -172,6 +172,9 @@ private:
     // Holds new imports and waits for those already queued; false on time-out.
     bool PauseImports(int timeoutMs);
     void ResumeImports();
+    // Runs one change under the move lock and hands back its reason.
+    RootChange ChangeRoot(RootChange (CVellumoCore::*change)(const fs::path&), const fs::path& root,
+                          std::string* reason);
     RootChange MoveRootLocked(const fs::path& requested);
     RootChange AdoptRootLocked(const fs::path& requested);
     // Records root and opens its library while storage never came up (nothing to move).
