@@ -353,6 +353,26 @@ protected:
         return HttpRequest(kPhone, m_app->Port(), body.empty() ? "GET" : "POST", target, body);
     }
 
+    // Pairs the test phone with the given password; the answer's status.
+    int PairPhone(const std::string& password) {
+        return Phone("/auth?key=" + std::string(kKey) + "&passwd=" + password +
+                     "&type=1&modal=Pixel")
+            .status;
+    }
+
+    // Uploads one small photo as a whole run of one; the answer's status.
+    int UploadOnePhoto(int seed, const std::string& token) {
+        TestJpegOptions photo;
+        photo.seed = seed;
+        photo.width = 64;
+        photo.height = 48;
+        std::string name = "IMG_" + std::to_string(seed) + ".JPG";
+        return Phone("/import?key=" + std::string(kKey) + "&name=" + name + "&vmd5=" + token +
+                         "&cur=1&total=1&speed=10&time=1",
+                     MakeTestJpeg(photo))
+            .status;
+    }
+
     static bool Shown(const Json::Value& tree) { return tree["window"]["shown"].asBool(); }
 
     static pid_t s_xvfb;
@@ -579,20 +599,8 @@ TEST_F(DesktopE2E, LosingTheDisplayStopsInOrderAndKeepsTheLibraryAndTheUsageRepo
     std::string display = StartXvfb(xvfb);
     ASSERT_FALSE(display.empty());
     StartApp({}, display);
-    std::string password = m_app->OutputValue("pairing password");
-    ASSERT_EQ(
-        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + password + "&type=1&modal=Pixel")
-            .status,
-        200);
-    TestJpegOptions options;
-    options.seed = 11;
-    options.width = 64;
-    options.height = 48;
-    ASSERT_EQ(Phone("/import?key=" + std::string(kKey) +
-                        "&name=IMG_11.JPG&vmd5=dG9rZW4xMQ&cur=1&total=1&speed=10&time=1",
-                    MakeTestJpeg(options))
-                  .status,
-              200);
+    ASSERT_EQ(PairPhone(m_app->OutputValue("pairing password")), 200);
+    ASSERT_EQ(UploadOnePhoto(11, "dG9rZW4xMQ"), 200);
     TreeUntil([](const Json::Value& t) {
         const Json::Value* d = FindKind(t, "CXDevInfo");
         return d != nullptr && (*d)["items"][0]["count"].asInt() == 1;
@@ -638,20 +646,8 @@ TEST_F(DesktopE2E, TheWholeWindowMatchesItsReferencePictures) {
 
     // A phone that has finished its backup: the expanded item with its statistics and the
     // last backup's summary.
-    std::string password = m_app->OutputValue("pairing password");
-    ASSERT_EQ(
-        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + password + "&type=1&modal=Pixel")
-            .status,
-        200);
-    TestJpegOptions photo;
-    photo.seed = 21;
-    photo.width = 64;
-    photo.height = 48;
-    ASSERT_EQ(Phone("/import?key=" + std::string(kKey) +
-                        "&name=IMG_21.JPG&vmd5=dG9rZW4yMQ&cur=1&total=1&speed=10&time=1",
-                    MakeTestJpeg(photo))
-                  .status,
-              200);
+    ASSERT_EQ(PairPhone(m_app->OutputValue("pairing password")), 200);
+    ASSERT_EQ(UploadOnePhoto(21, "dG9rZW4yMQ"), 200);
     tree = TreeUntil([](const Json::Value& t) {
         const Json::Value* d = FindKind(t, "CXDevInfo");
         return d != nullptr && (*d)["items"].size() == 1 &&
@@ -686,19 +682,8 @@ TEST_F(DesktopE2E, TheSettingsWindowChangesPasswordAndFolderAndThePhoneFollows) 
     fs::create_directories(secondRoot);
     StartApp();
     std::string oldPassword = m_app->OutputValue("pairing password");
-    ASSERT_EQ(
-        Phone("/auth?key=" + std::string(kKey) + "&passwd=" + oldPassword + "&type=1&modal=Pixel")
-            .status,
-        200);
-    TestJpegOptions options;
-    options.seed = 21;
-    options.width = 64;
-    options.height = 48;
-    ASSERT_EQ(Phone("/import?key=" + std::string(kKey) +
-                        "&name=IMG_21.JPG&vmd5=dG9rZW4y&cur=1&total=1&speed=10&time=1",
-                    MakeTestJpeg(options))
-                  .status,
-              200);
+    ASSERT_EQ(PairPhone(oldPassword), 200);
+    ASSERT_EQ(UploadOnePhoto(21, "dG9rZW4y"), 200);
     const std::string verify = "/verify?key=" + std::string(kKey);
     ASSERT_TRUE(WaitFor([&] { return CountFiles(firstRoot / "Repos") == 1; }, 15s));
 
