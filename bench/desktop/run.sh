@@ -15,46 +15,11 @@ gen="$build/bench/webapp/bench_webapp_photos"
 [ -x "$gen" ] || { echo "desktop: $gen not built (configure with -DVELLUMO_BENCH=ON)"; exit 1; }
 work=$(mktemp -d)
 trap 'kill $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-exec 3>&-
-while [ ! -s "$work/display" ]; do sleep 0.05; done
-display=":$(cat "$work/display")"
+. "$here/startup-lib.sh"
+start_private_xvfb
 
-free_port() {
-    /usr/bin/python3 -c 'import socket; s = socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])'
-}
-
-# Milliseconds until the output holds the text; the program is then stopped.
-start_ms() {
-    mode=$1 text=$2 n=$3
-    sandbox="$work/run-$mode-$n"
-    mkdir -p "$sandbox/home/.config/Vellumo" "$sandbox/run"
-    chmod 700 "$sandbox/run"
-    # A recorded storage folder: not a first run, so no wizard comes before the window.
-    root=$(printf '%s' "$sandbox/home/Documents/Vellumo" | base64 -w0)
-    printf '{\n\t"RootPath" : "%s"\n}\n' "$root" >"$sandbox/home/.config/Vellumo/Vellumo.cfg"
-    port=$(free_port)
-    begin=$(date +%s%N)
-    env -i PATH="$PATH" HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/run" \
-        XDG_CONFIG_HOME="$sandbox/home/.config" DISPLAY="$display" VELLUMO_PORT=$port \
-        VELLUMO_UPDATE_SERVER=off ASAN_OPTIONS=detect_leaks=0 NO_AT_BRIDGE=1 \
-        "$program" $mode >"$sandbox/out" 2>&1 &
-    pid=$!
-    while ! grep -q "$text" "$sandbox/out" 2>/dev/null; do sleep 0.002; done
-    end=$(date +%s%N)
-    # CPU time used by then (user + system, 10 ms ticks): less at the mercy of a busy machine.
-    cpu=$(awk '{print ($14 + $15) * 10}' /proc/$pid/stat)
-    kill -TERM $pid
-    wait $pid || true
-    echo "$(( (end - begin) / 1000000 )) $cpu"
-}
-
-median() { sort -n | sed -n 3p; }
-
-for n in 1 2 3 4 5; do start_ms "" "running with its window" $n | tail -1; done >"$work/desktop"
-for n in 1 2 3 4 5; do start_ms "--headless" "Stop with Ctrl+C" $n | tail -1; done >"$work/headless"
+for n in 1 2 3 4 5; do start_ms "" "running with its window" $n; done >"$work/desktop"
+for n in 1 2 3 4 5; do start_ms "--headless" "Stop with Ctrl+C" $n; done >"$work/headless"
 desktop=$(cut -d' ' -f1 "$work/desktop" | median)
 headless=$(cut -d' ' -f1 "$work/headless" | median)
 echo "desktop start to window shown: $desktop ms, CPU $(cut -d' ' -f2 "$work/desktop" | median) ms (medians of 5)"
