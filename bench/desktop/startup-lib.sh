@@ -17,7 +17,8 @@ free_port() {
 }
 
 # start_ms MODE TEXT N [first-run]: milliseconds from exec until the output holds TEXT, and the
-# processor time used by then (all threads; a loaded machine stretches it less). Without
+# processor time used by then (all threads; a loaded machine stretches it less). No session bus
+# (a desktop session has one; without an address GIO would start one per display). Without
 # "first-run" a storage folder is recorded first, so no wizard comes before the window.
 start_ms() {
     mode=$1 text=$2 n=$3 first=$4
@@ -34,6 +35,7 @@ start_ms() {
     env -i PATH="$PATH" HOME="$sandbox/home" XDG_RUNTIME_DIR="$sandbox/run" \
         XDG_CONFIG_HOME="$sandbox/home/.config" DISPLAY="$display" VELLUMO_PORT=$port \
         VELLUMO_UPDATE_SERVER=off ASAN_OPTIONS=detect_leaks=0 NO_AT_BRIDGE=1 \
+        DBUS_SESSION_BUS_ADDRESS="unix:path=$sandbox/no-session-bus" \
         "$program" $mode >"$sandbox/out" 2>&1 &
     pid=$!
     waited=0

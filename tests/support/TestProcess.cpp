@@ -186,6 +186,14 @@ std::vector<std::string> VellumoProcess::Environment() const {
             env.push_back(std::string(name) + "=" + value);
         }
     }
+    // Without a session bus of the test's own, none at all: GIO would otherwise start one for
+    // the X display (dbus-launch) that outlives the test.
+    bool ownBus = std::any_of(m_extraEnv.begin(), m_extraEnv.end(), [](const std::string& e) {
+        return e.rfind("DBUS_SESSION_BUS_ADDRESS=", 0) == 0;
+    });
+    if (!ownBus) {
+        env.push_back("DBUS_SESSION_BUS_ADDRESS=unix:path=" + (m_base / "no-session-bus").string());
+    }
     env.insert(env.end(), m_extraEnv.begin(), m_extraEnv.end());
     return env;
 }
