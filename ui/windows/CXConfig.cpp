@@ -1,5 +1,7 @@
 #include "ui/windows/CXConfig.h"
 
+#include "ui/windows/PasswordHint.h"
+
 #include "library/IDBCenter.h"
 #include "platform/Dialogs.h"
 #include "platform/UiDispatcher.h"
@@ -126,10 +128,8 @@ void CXConfig::UpdatePasswordHint() {
     if (m_password == nullptr || m_hint == nullptr) {
         return;
     }
-    bool empty = m_password->Text().empty();
-    m_hint->SetText(empty ? kEmptyHint : kHint);
-    m_hint->SetTextColor(empty ? kWarningColor : kHintColor);
-    m_ok->Enable(!empty && !m_busy);
+    bool storable = ShowPasswordHint(*m_hint, m_password->Text());
+    m_ok->Enable(storable && !m_busy);
 }
 
 int CXConfig::NotifyParent(UIObject* source, int code, int id) {

@@ -29,11 +29,6 @@ public:
     static constexpr int kAutoStartId = 4104;
     static constexpr int kOkId = 4105;
     static constexpr int kCancelId = 4106;
-    static constexpr int kPasswordMaxLength = 20;
-    static constexpr SkinColor kHintColor = 0x4C4F52;
-    static constexpr SkinColor kWarningColor = 0x3A6BED;
-    static constexpr const char* kHint = "20位以内";
-    static constexpr const char* kEmptyHint = "密码20位以内, 不能为空";
     static constexpr const char* kAutoStartKey = "autoStartup";
     static constexpr int kAutoStartUseCounter = 1003;
 

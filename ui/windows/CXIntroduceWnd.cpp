@@ -1,5 +1,7 @@
 #include "ui/windows/CXIntroduceWnd.h"
 
+#include "ui/windows/PasswordHint.h"
+
 #include "media/TextFormat.h"
 #include "platform/Dialogs.h"
 #include "platform/Spawn.h"
@@ -316,11 +318,11 @@ void CXIntroduceWnd::EnterPasswordStep() {
     m_password = Add<UIXEdit>();
     m_password->ApplySkin(&m_skin, "Config/Edit");
     m_password->SetId(kPasswordId);
-    m_password->SetMaxLength(kPasswordMax);
+    m_password->SetMaxLength(kPasswordMaxLength);
     m_password->SetAnchorTopLeft(true);
     m_password->SetLayout(140, 350, 285, 30);
     AddLabel("Welcome/LabelSH", "设置密码", 85, 357, 60, 30);
-    m_hint = AddLabel("Welcome/LabelSH", kHint, 140, 390, 160, 30);
+    m_hint = AddLabel("Welcome/LabelSH", kPasswordHint, 140, 390, 160, 30);
     m_hint->SetTextColor(kTextColor);
     m_next->ApplySkin(&m_skin, "Buttons/ButtonFinish");
     m_next->SetText("开始体验");
@@ -408,9 +410,7 @@ void CXIntroduceWnd::UpdateHint() {
     if (m_hint == nullptr || m_password == nullptr) {
         return;
     }
-    bool empty = m_password->Text().empty();
-    m_hint->SetText(empty ? kEmptyHint : kHint);
-    m_hint->SetTextColor(empty ? kWarnColor : kTextColor);
+    ShowPasswordHint(*m_hint, m_password->Text());
 }
 
 int CXIntroduceWnd::NotifyParent(UIObject* source, int code, int id) {

@@ -36,11 +36,7 @@ class CXIntroduceWnd : public UIDialog {
 public:
     static constexpr int kWidth = 640;
     static constexpr int kHeight = 505;
-    static constexpr int kPasswordMax = 20;
     static constexpr SkinColor kTextColor = 0x4C4F52;
-    static constexpr SkinColor kWarnColor = 0x3A6BED;
-    static constexpr const char* kHint = "20位以内";
-    static constexpr const char* kEmptyHint = "密码20位以内, 不能为空";
 
     CXIntroduceWnd(CVellumoCore& core, IResource& skin, CHUiDispatcher& ui, DriveList drives);
     ~CXIntroduceWnd() override;

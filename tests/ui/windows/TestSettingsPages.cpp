@@ -22,6 +22,7 @@
 #include "ui/windows/CXConfigHelp.h"
 #include "ui/windows/CXIntroAnimate.h"
 #include "ui/windows/CXQRCodeView.h"
+#include "ui/windows/PasswordHint.h"
 #include "ui/windows/UIQRBtn.h"
 
 #include <gtest/gtest.h>
@@ -166,7 +167,7 @@ TEST_F(SettingsPages, ShowingReloadsTheStoredValuesAndTheTabsShowOnePageEach) {
 TEST_F(SettingsPages, AnEmptyPasswordStoresNothingAndKeepsThePageOpen) {
     UIXEdit* box = Page().PasswordBox();
     box->SetEditText("");
-    EXPECT_EQ(Page().HintLabel()->Text(), CXConfig::kEmptyHint);
+    EXPECT_EQ(Page().HintLabel()->Text(), kPasswordEmptyHint);
     EXPECT_FALSE(Page().OkButton()->IsEnabled());
     Page().Confirm();
     EXPECT_EQ(m_core->GetPairingPassword(), "old-pass");
@@ -178,7 +179,7 @@ TEST_F(SettingsPages, AnEmptyPasswordStoresNothingAndKeepsThePageOpen) {
         box->OnElementChar(c);
     }
     EXPECT_EQ(box->Text(), "newpass1234567890ABC");
-    EXPECT_EQ(Page().HintLabel()->Text(), CXConfig::kHint);
+    EXPECT_EQ(Page().HintLabel()->Text(), kPasswordHint);
     EXPECT_TRUE(Page().OkButton()->IsEnabled());
     ConfirmAndWait();
     EXPECT_EQ(m_core->GetPairingPassword(), "newpass1234567890ABC");
