@@ -46,11 +46,22 @@ class Desktop(ws.Vellumo):
             env["DISPLAY"] = self.display
             # No accessibility bus: without a session GTK would start one that outlives the run.
             env["NO_AT_BRIDGE"] = "1"
+            # Nor a session bus that GIO would start for the display.
+            env["DBUS_SESSION_BUS_ADDRESS"] = "unix:path=" + os.path.join(self.base, "no-bus")
             env["VELLUMO_UI_TREE"] = self.tree_path
             env["VELLUMO_UI_CLICK_LOG"] = self.click_log
         return env
 
+    def record_storage_folder(self):
+        """Not a first run: the window comes without the wizard."""
+        folder = os.path.join(self.home, "Documents", "Vellumo")
+        subprocess.run([self.program, "--set-root", folder], stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       env=self.environment(), check=True)
+
     def start(self, timeout=60):
+        if self.display:
+            self.record_storage_folder()
         args = [self.program] + ([] if self.display else ["--headless"])
         ready = WINDOW_READY if self.display else ws.READY
         with open(self.out_path, "wb") as out, open(self.err_path, "wb") as err:
