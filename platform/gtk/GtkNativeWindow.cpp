@@ -1,5 +1,7 @@
 #include "platform/gtk/GtkNativeWindow.h"
 
+#include "platform/gtk/GtkX11Shape.h"
+
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -292,17 +294,23 @@ void GtkNativeWindow::Invalidate(const NativeRect& rect) {
 }
 
 void GtkNativeWindow::SetShape(const std::vector<NativeRect>& keep) {
+    // GDK keeps the shape and applies it at every map; on X a window already on screen gets it
+    // only through the direct call below.
+    GtkWidget* widget = GTK_WIDGET(m_window);
     if (keep.empty()) {
-        gtk_widget_shape_combine_region(GTK_WIDGET(m_window), nullptr);
-        return;
+        gtk_widget_shape_combine_region(widget, nullptr);
+    } else {
+        cairo_region_t* region = cairo_region_create();
+        for (const NativeRect& r : keep) {
+            cairo_rectangle_int_t piece{r.x, r.y, r.width, r.height};
+            cairo_region_union_rectangle(region, &piece);
+        }
+        gtk_widget_shape_combine_region(widget, region);
+        cairo_region_destroy(region);
     }
-    cairo_region_t* region = cairo_region_create();
-    for (const NativeRect& r : keep) {
-        cairo_rectangle_int_t piece{r.x, r.y, r.width, r.height};
-        cairo_region_union_rectangle(region, &piece);
+    if (gtk_widget_get_mapped(widget)) {
+        ApplyX11WindowShape(gtk_widget_get_window(widget), keep);
     }
-    gtk_widget_shape_combine_region(GTK_WIDGET(m_window), region);
-    cairo_region_destroy(region);
 }
 
 void GtkNativeWindow::SetSensitive(bool enabled) {

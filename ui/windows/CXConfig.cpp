@@ -196,23 +196,9 @@ void CXConfig::Confirm() {
     m_changing = m_rootChange->Start(typed, [this](const CXRootChange::Result& result) {
         m_changing = false;
         if (result.change == CVellumoCore::RootChange::Done) {
-            AnnounceNewLibrary();
             Complete();
         }
     });
-}
-
-void CXConfig::AnnounceNewLibrary() {
-    // A library taken over as it is has other phones and other totals than the one before.
-    CVellumoCore& core = m_host.Core();
-    core.Hub().Notify(NOTIFY_DEVICES_CHANGED);
-    core.Hub().NotifyDeviceStats("localhost");
-    std::map<std::string, AuthEntry> phones;
-    if (IDBCenter* db = core.Library(); db != nullptr && db->GetAuthList(phones) > 0) {
-        for (const auto& [key, entry] : phones) {
-            core.Hub().NotifyDeviceStats(key);
-        }
-    }
 }
 
 void CXConfig::SetBusy(bool busy) {

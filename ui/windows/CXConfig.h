@@ -64,8 +64,6 @@ private:
     void UpdatePasswordHint();
     void ChooseStorageFolder();
     void SetBusy(bool busy);
-    // Tells the panels that the library behind them changed.
-    void AnnounceNewLibrary();
     // The steps after the storage root is settled; false keeps the page open.
     bool ApplyPassword();
     bool ApplyAutoStart();

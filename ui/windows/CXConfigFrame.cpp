@@ -12,9 +12,9 @@
 namespace {
 
 // Every page lies right of the tab control.
-void PlacePage(UIObject& page) {
+void PlacePage(UIObject& page, int height = 290) {
     page.SetAnchorTopLeft(true);
-    page.SetLayout(101, 45, 430, 290);
+    page.SetLayout(101, 45, 430, height);
 }
 
 } // namespace
@@ -57,7 +57,7 @@ bool CXConfigFrame::Build(bool createWindow) {
     PlacePage(*m_about);
     m_about->ApplySkin(skin, "");
     m_help = Add<CXConfigHelp>(m_host);
-    PlacePage(*m_help);
+    PlacePage(*m_help, CXConfigHelp::kPageHeight);
     m_help->ApplySkin(skin, "");
     SelectPage(kSettingsTab);
     return true;

@@ -14,8 +14,6 @@
 namespace {
 
 constexpr int kHeadlineBand = 53;
-constexpr int kCarouselTop = 55;
-constexpr int kCarouselHeight = 275;
 
 } // namespace
 
@@ -29,7 +27,8 @@ bool CXConfigHelp::ApplySkin(IResource* resource, std::string_view path, const J
     m_more->SetText("查看更多");
     m_more->SetTextColor(kLinkColor);
     m_more->SetId(kMoreLinkId);
-    m_more->SetLayout(-80, -57, 100, 30);
+    // Under the carousel's right end: clear of the slides and of the marks in the middle.
+    m_more->SetLayout(-100, -35, 100, 30);
     return true;
 }
 
@@ -45,10 +44,10 @@ void CXConfigHelp::OnShown(bool visible) {
         m_carousel = Add<CXIntroAnimate>();
         m_carousel->ApplySkin(m_skin, "");
         m_carousel->SetAnchorTopLeft(true);
-        // Children are clipped to the page: a taller carousel would lose its index marks.
+        // Children are clipped to the page: a shorter page would cut off the index marks.
         int height = std::min(kCarouselHeight, RectHeight(Rect()) - kCarouselTop);
         m_carousel->SetLayout(8, kCarouselTop, RectWidth(Rect()) - 16, height);
-        BringToFront(m_more); // the link lies over the slides' lower band
+        BringToFront(m_more); // the link lies in the carousel's empty lower band
     } else if (m_carousel != nullptr) {
         // A hidden carousel stops its timers; shown again, it resumes when painted.
         m_carousel->Show(visible);

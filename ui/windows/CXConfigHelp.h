@@ -14,6 +14,11 @@ public:
     static constexpr SkinColor kLineColor = 0x4C4F52;
     static constexpr SkinColor kLinkColor = 0x4277E1;
     static constexpr const char* kHeadline = "WiFi传输图片到电脑，就这么简单";
+    static constexpr int kCarouselTop = 55;
+    static constexpr int kCarouselHeight = 275;
+    // Taller than the other pages: the carousel keeps its full height (its marks lie in its
+    // lower band, under the slides' captions) and "查看更多" gets a line of its own below.
+    static constexpr int kPageHeight = kCarouselTop + kCarouselHeight + 20;
 
     explicit CXConfigHelp(IPanelHost& host);
 

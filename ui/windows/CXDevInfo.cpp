@@ -124,46 +124,85 @@ void CXDevInfo::UpdateItemList() {
     if (db != nullptr) {
         db->GetAuthList(auths);
     }
-    std::vector<std::string> added;
+    // Another library taken into use has other phones: those it does not know go, and the
+    // texts of those it shares were read from the old one.
+    RemoveItemsNotIn(auths);
+    fs::path root = m_host.Core().GetRootPath();
+    bool libraryChanged = root != m_listRoot;
+    m_listRoot = root;
+    std::vector<std::string> asked;
     for (const auto& [key, entry] : auths) {
         if (Item* existing = FindItem(key)) {
             if (existing->name != entry.name) {
                 existing->name = entry.name;
                 existing->link->SetText(entry.name);
             }
+            if (libraryChanged) {
+                existing->lastTime.clear();
+                existing->lastSummary.clear();
+                RefreshStatistics(*existing);
+                asked.push_back(key);
+            }
             continue;
         }
-        auto item = std::make_unique<Item>();
-        item->name = entry.name;
-        item->key = key;
-        item->type = entry.type;
-        item->folder = Add<UIButton>();
-        item->folder->ApplySkin(m_skin, "Buttons/Button");
-        item->folder->SetText("打开文件夹");
-        item->folder->SetId(kFolderButtonBase);
-        item->folder->Show(false);
-        item->busy = Add<UIAnimate>();
-        item->busy->SetFrames(m_busyFrames);
-        item->busy->SetPeriod(80);
-        item->busy->Show(false);
-        item->link = Add<UIHyperLink>();
-        item->link->SetTextColor(kHeaderColor);
-        item->link->SetText(entry.name);
-        item->link->SetId(kFolderButtonBase);
-        RefreshStatistics(*item);
-        m_items.push_back(std::move(item));
-        added.push_back(key);
+        m_items.push_back(MakeItem(key, entry));
+        asked.push_back(key);
     }
     PlaceQrButton();
     LayoutItems();
     m_host.RequestRelayout();
     Invalidate();
     // The library answers with a NOTIFY_BACKUP_DONE per device; no panel state is held here.
-    for (const std::string& key : added) {
+    for (const std::string& key : asked) {
         if (db != nullptr) {
             db->ShowLastImport(key);
         }
     }
+}
+
+std::unique_ptr<CXDevInfo::Item> CXDevInfo::MakeItem(const std::string& key,
+                                                     const AuthEntry& entry) {
+    auto item = std::make_unique<Item>();
+    item->name = entry.name;
+    item->key = key;
+    item->type = entry.type;
+    item->folder = Add<UIButton>();
+    item->folder->ApplySkin(m_skin, "Buttons/Button");
+    item->folder->SetText("打开文件夹");
+    item->folder->SetId(kFolderButtonBase);
+    item->folder->Show(false);
+    item->busy = Add<UIAnimate>();
+    item->busy->SetFrames(m_busyFrames);
+    item->busy->SetPeriod(80);
+    item->busy->Show(false);
+    item->link = Add<UIHyperLink>();
+    item->link->SetTextColor(kHeaderColor);
+    item->link->SetText(entry.name);
+    item->link->SetId(kFolderButtonBase);
+    RefreshStatistics(*item);
+    return item;
+}
+
+void CXDevInfo::RemoveItemsNotIn(const std::map<std::string, AuthEntry>& auths) {
+    for (auto it = m_items.begin(); it != m_items.end();) {
+        if (auths.count((*it)->key) == 0) {
+            it = RemoveItem(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+CXDevInfo::ItemList::iterator CXDevInfo::RemoveItem(ItemList::iterator found) {
+    std::unique_ptr<Item> item = std::move(*found);
+    auto next = m_items.erase(found);
+    if (m_highlight == item.get()) {
+        m_highlight = nullptr;
+    }
+    DestroyChild(item->folder);
+    DestroyChild(item->busy);
+    DestroyChild(item->link);
+    return next;
 }
 
 void CXDevInfo::PlaceQrButton() {
@@ -443,14 +482,7 @@ bool CXDevInfo::DeleteDevice(const std::string& key) {
     if (IDBCenter* db = m_host.Core().Library()) {
         db->RemoveAuth(key);
     }
-    std::unique_ptr<Item> item = std::move(*found);
-    m_items.erase(found);
-    if (m_highlight == item.get()) {
-        m_highlight = nullptr;
-    }
-    DestroyChild(item->folder);
-    DestroyChild(item->busy);
-    DestroyChild(item->link);
+    RemoveItem(found);
     UpdateItemList();
     return true;
 }

@@ -11,10 +11,13 @@
 #include "ui/windows/PanelText.h"
 
 #include <chrono>
+#include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+struct AuthEntry;
 class CXIntroAnimate;
 class CXQRCodeView;
 class CNotifyHub;
@@ -74,6 +77,8 @@ public:
     void OnNotify(int code, const std::shared_ptr<const void>& data) override;
 
     // UI thread handlers of the notifications (public for the panel tests).
+    // Follows the library's phones: adds the new, drops those it no longer knows, and after
+    // a change of the storage root reads every item's totals and last backup again.
     void UpdateItemList();
     void HandleProgress(const BackupProgress& progress);
     void HandleDone(const HistoryRecord& record);
@@ -94,6 +99,11 @@ public:
     std::string CurrentPairingPayload();
 
 private:
+    using ItemList = std::vector<std::unique_ptr<Item>>;
+    std::unique_ptr<Item> MakeItem(const std::string& key, const AuthEntry& entry);
+    void RemoveItemsNotIn(const std::map<std::string, AuthEntry>& auths);
+    // Drops the item and its child controls; returns the position after it.
+    ItemList::iterator RemoveItem(ItemList::iterator found);
     void LayoutItems();
     void ToggleExpanded(Item& item);
     void RefreshStatistics(Item& item);
@@ -107,7 +117,8 @@ private:
     IPanelHost& m_host;
     IResource* m_skin = nullptr;
     CNotifyHub* m_hub = nullptr; // kept: the host is gone when the panel is destroyed
-    std::vector<std::unique_ptr<Item>> m_items;
+    ItemList m_items;
+    std::filesystem::path m_listRoot; // the storage root the list was last read from
     Item* m_highlight = nullptr;
     int m_contentHeight = kMinContentHeight;
     int m_stallTimer = 0;

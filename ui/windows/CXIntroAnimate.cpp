@@ -38,6 +38,16 @@ CHRect CXIntroAnimate::MarkRect(int index) const {
     return {left, top, left + kMarkSize, top + kMarkSize};
 }
 
+CHRect CXIntroAnimate::SlideRect(int index) const {
+    // Side by side, each centred in the element above a band left for the marks.
+    const CHRect& r = Rect();
+    const SkinImageStyle& slide = m_slides[index];
+    int width = r.right - r.left;
+    int left = r.left + index * width - m_offset + (width - slide.bgW) / 2;
+    int top = r.top + (r.bottom - r.top - 20 - slide.bgH) / 2;
+    return {left, top, left + slide.bgW, top + slide.bgH};
+}
+
 int CXIntroAnimate::MarkAt(int x, int y) const {
     for (int i = 0; i < kSlides; ++i) {
         CHRect m = MarkRect(i);
@@ -55,10 +65,8 @@ void CXIntroAnimate::Draw(cairo_t* cr, const CHRect& rect, const CHRect& dirty) 
     cairo_rectangle(cr, rect.left, rect.top, width, rect.bottom - rect.top);
     cairo_clip(cr);
     for (int i = 0; i < kSlides; ++i) {
-        const SkinImageStyle& slide = m_slides[i];
-        int left = rect.left + i * width - m_offset + (width - slide.bgW) / 2;
-        int top = rect.top + (rect.bottom - rect.top - 20 - slide.bgH) / 2;
-        DrawImageStyleAt(cr, left, top, slide);
+        CHRect slide = SlideRect(i);
+        DrawImageStyleAt(cr, slide.left, slide.top, m_slides[i]);
     }
     cairo_restore(cr);
     for (int i = 0; i < kSlides; ++i) {

@@ -36,9 +36,13 @@ public:
     void ScrollStep();
     // The mark under (x, y), or -1.
     int MarkAt(int x, int y) const;
+    // Where the index mark of a slide is drawn.
+    CHRect MarkRect(int index) const;
+    // Where a slide is drawn at the current scroll offset (the current one, once the scroll
+    // has settled, lies in view).
+    CHRect SlideRect(int index) const;
 
 private:
-    CHRect MarkRect(int index) const;
     // The scroll steps due since the last frame (at least one).
     void ScrollFrame();
     void StopTimers();

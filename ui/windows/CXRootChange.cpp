@@ -1,7 +1,10 @@
 #include "ui/windows/CXRootChange.h"
 
+#include "library/IDBCenter.h"
 #include "platform/Dialogs.h"
 #include "platform/UiDispatcher.h"
+
+#include <map>
 
 CXRootChange::CXRootChange(CVellumoCore& core, CHUiDispatcher& ui)
     : m_core(core), m_ui(ui), m_alive(std::make_shared<CXRootChange*>(this)) {}
@@ -76,12 +79,27 @@ void CXRootChange::Finish(const Result& result) {
         }
     } else if (result.change != CVellumoCore::RootChange::Done) {
         ShowMessage(kTitle, MessageText(result));
+    } else {
+        AnnounceNewLibrary(m_core);
     }
     // The handler may start the next change; take it out first.
     std::function<void(const Result&)> done = std::move(m_done);
     m_done = {};
     if (done) {
         done(result);
+    }
+}
+
+void CXRootChange::AnnounceNewLibrary(CVellumoCore& core) {
+    // The library was closed and opened again, perhaps another one with other phones and
+    // totals: the panels read their lists and totals anew.
+    core.Hub().Notify(NOTIFY_DEVICES_CHANGED);
+    core.Hub().NotifyDeviceStats("localhost");
+    std::map<std::string, AuthEntry> phones;
+    if (IDBCenter* db = core.Library(); db != nullptr && db->GetAuthList(phones) > 0) {
+        for (const auto& [key, entry] : phones) {
+            core.Hub().NotifyDeviceStats(key);
+        }
     }
 }
 

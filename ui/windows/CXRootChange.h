@@ -44,6 +44,9 @@ public:
     bool StartAdopt(const fs::path& root, std::function<void(const Result&)> done);
     bool IsRunning() const { return m_running; }
 
+    // Tells the panels that the library behind them changed (after every Done, before the
+    // done handler runs).
+    static void AnnounceNewLibrary(CVellumoCore& core);
     // What the user is told about a result; "" for Done.
     static std::string MessageText(const Result& result);
     static std::string AdoptQuestion(const fs::path& root);

@@ -769,6 +769,58 @@ TEST_F(DesktopE2E, TheSettingsWindowChangesPasswordAndFolderAndThePhoneFollows) 
     EXPECT_EQ(ScanWindow(tree["settings"]["window"], "about.png"), address + "\n");
 }
 
+// Without a compositor the rounded corners are cut from the window with an X shape: the main
+// window's, and the settings window's too, which gets its shape while already on screen; what
+// lies behind a cut corner shows through.
+TEST_F(DesktopE2E, BothFramesAreCutToTheirRoundedCornersWithoutACompositor) {
+    StartApp();
+    Json::Value tree = TreeUntil(Shown);
+    ASSERT_TRUE(Shown(tree));
+    auto shaped = [&](const std::string& title) {
+        std::string info;
+        RunTool({"xwininfo", "-shape", "-name", title}, &info);
+        return info.find("Window shape extents") != std::string::npos;
+    };
+    EXPECT_TRUE(WaitFor([&] { return shaped("Vellumo"); }, 10s)) << "the main window";
+    fs::path behind = StableScreenshot(tree, "main-behind-settings");
+    ASSERT_FALSE(behind.empty()) << "the window did not settle";
+
+    ClickAt(tree, 531, 25); // the gear
+    tree = TreeUntil([](const Json::Value& t) {
+        return t.isMember("settings") && t["settings"]["window"]["shown"].asBool();
+    });
+    const Json::Value& main = tree["window"];
+    const Json::Value& settings = tree["settings"]["window"];
+    ASSERT_TRUE(settings["shown"].asBool());
+    EXPECT_TRUE(WaitFor([&] { return shaped("设置"); }, 10s)) << "the settings window";
+
+    // The settings window lies over the main window: its top-left corner pixel is the main
+    // window's pixel there, not the frame's unpainted black.
+    int dx = settings["x"].asInt() - main["x"].asInt();
+    int dy = settings["y"].asInt() - main["y"].asInt();
+    ASSERT_TRUE(dx >= 0 && dy >= 0 && dx < main["width"].asInt() && dy < main["height"].asInt());
+    CHBitmap under;
+    std::string underPng = ReadTestFile(behind);
+    ASSERT_TRUE(under.LoadFromMemory(underPng.data(), underPng.size()));
+    fs::path shot = m_dir / "settings-corner.png";
+    std::string crop = "4x4+" + std::to_string(settings["x"].asInt()) + "+" +
+                       std::to_string(settings["y"].asInt());
+    CHBitmap corner;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            std::string png;
+            if (RunTool({"import", "-window", "root", "-crop", crop, "+repage", shot.string()}) ==
+                0) {
+                png = ReadTestFile(shot);
+            }
+            return corner.LoadFromMemory(png.data(), png.size()) &&
+                   (corner.Pixel(0, 0) & 0xFFFFFF) == (under.Pixel(dx, dy) & 0xFFFFFF);
+        },
+        10s))
+        << std::hex << "corner " << (corner.Pixel(0, 0) & 0xFFFFFF) << ", behind it "
+        << (under.Pixel(dx, dy) & 0xFFFFFF);
+}
+
 } // namespace
 
 TEST_F(DesktopE2E, AFirstStartRunsTheWizardToAPairedVellumo) {

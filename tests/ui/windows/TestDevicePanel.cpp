@@ -2,9 +2,11 @@
 // worker threads and change nothing until the UI thread runs its queue; progress, the end of a
 // run, stalls, deletion while busy, and scrolling through many phones.
 
+#include "library/CHDBCenter.h"
 #include "platform/UiDispatcher.h"
 #include "shell/CVellumoCore.h"
 #include "tests/support/TestDirs.h"
+#include "tests/support/WaitFor.h"
 #include "tests/ui/framework/FakePlatform.h"
 #include "tests/ui/windows/TestPanelHost.h"
 #include "ui/framework/UIAnimate.h"
@@ -17,6 +19,7 @@
 #include "ui/windows/CXIntroAnimate.h"
 #include "ui/windows/CXPCInfo.h"
 #include "ui/windows/CXQRCodeView.h"
+#include "ui/windows/CXRootChange.h"
 #include "ui/windows/UIQRBtn.h"
 
 #include <gtest/gtest.h>
@@ -203,6 +206,68 @@ TEST_F(DevicePanel, DeletingIsRefusedWhileAPhoneBacksUpAndLooksTheItemUpAgain) {
     Progress("k1", 2, 3);
     m_host->Drain();
     EXPECT_TRUE(Devices().Items().empty());
+}
+
+// A library of its own at root, with these phones paired.
+void MakeLibrary(const fs::path& root,
+                 const std::vector<std::pair<std::string, std::string>>& phones) {
+    fs::create_directories(root);
+    CHDBCenter library;
+    library.SetServicePort(-1);
+    ASSERT_EQ(library.OpenLibrary(root), 1);
+    for (const auto& [key, name] : phones) {
+        ASSERT_EQ(library.SetAuth(key, 1, name), 1);
+    }
+}
+
+TEST_F(DevicePanel, TakingAnotherLibraryIntoUseShowsExactlyItsPhones) {
+    fs::path second = m_dir / "second";
+    fs::path empty = m_dir / "empty";
+    MakeLibrary(second, {{"shared", "Shared phone"}, {"new", "Nokia"}});
+    MakeLibrary(empty, {});
+    Pair("old", "Pixel");
+    Pair("shared", "Shared phone");
+    BuildPanels();
+    Done("shared"); // its last backup, as read from the first library
+    m_host->Drain();
+    ASSERT_EQ(Devices().Items().size(), 2u);
+    ASSERT_FALSE(Devices().FindItem("shared")->lastTime.empty());
+    size_t childrenWithTwo = Devices().Children().size();
+
+    auto adopt = [&](const fs::path& root) {
+        CXRootChange change(*m_core, m_host->Dispatcher());
+        bool finished = false;
+        ASSERT_TRUE(change.StartAdopt(root, [&](const CXRootChange::Result& result) {
+            EXPECT_EQ(result.change, CVellumoCore::RootChange::Done) << result.reason;
+            finished = true;
+        }));
+        ASSERT_TRUE(WaitFor(
+            [&] {
+                m_host->Drain();
+                return finished;
+            },
+            std::chrono::seconds(30)));
+        m_host->Drain();
+    };
+
+    adopt(second);
+    ASSERT_EQ(Devices().Items().size(), 2u);
+    EXPECT_EQ(Devices().FindItem("old"), nullptr) << "a phone the new library does not know";
+    ASSERT_NE(Devices().FindItem("new"), nullptr);
+    EXPECT_EQ(Devices().FindItem("new")->name, "Nokia");
+    ASSERT_NE(Devices().FindItem("shared"), nullptr);
+    EXPECT_TRUE(Devices().FindItem("shared")->lastTime.empty())
+        << "no backup of it in this library";
+    EXPECT_EQ(Devices().Children().size(), childrenWithTwo) << "the gone item's controls are freed";
+    EXPECT_EQ(Devices().HeaderText(), "关联的移动设备 (2)");
+
+    adopt(empty);
+    EXPECT_TRUE(Devices().Items().empty());
+    EXPECT_EQ(Devices().HeaderText(), "WiFi传输图片到电脑，就这么简单");
+    EXPECT_EQ(Devices().QrButton()->Layout().w, 110);
+    ASSERT_NE(Devices().Intro(), nullptr);
+    EXPECT_TRUE(Devices().Intro()->IsVisible());
+    EXPECT_EQ(Devices().ContentHeight(), CXDevInfo::kMinContentHeight);
 }
 
 bool Inside(const CHRect& inner, const CHRect& outer) {

@@ -4,6 +4,7 @@
 #include "platform/Dialogs.h"
 #include "platform/UiDispatcher.h"
 #include "shell/CVellumoCore.h"
+#include "shell/IObserver.h"
 #include "shell/StoragePaths.h"
 #include "tests/support/TestDirs.h"
 #include "tests/support/WaitFor.h"
@@ -17,6 +18,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdlib>
 
 namespace {
@@ -26,6 +28,20 @@ using namespace std::chrono_literals;
 DriveTile Tile(const fs::path& point, uint64_t freeGiB, bool home = false) {
     return {point, point.filename().string(), 1000ull << 30, freeGiB << 30, home};
 }
+
+// Counts the device-list notifications the main window's panels would get.
+class DeviceListWatch final : public IObserver {
+public:
+    explicit DeviceListWatch(CNotifyHub& hub) : m_hub(hub) {
+        m_hub.Subscribe(this, NOTIFY_DEVICES_CHANGED);
+    }
+    ~DeviceListWatch() { m_hub.Unsubscribe(this, NOTIFY_DEVICES_CHANGED); }
+    void OnNotify(int, const std::shared_ptr<const void>&) override { ++count; }
+    std::atomic<int> count{0};
+
+private:
+    CNotifyHub& m_hub;
+};
 
 class IntroduceTest : public ::testing::Test {
 protected:
@@ -256,16 +272,19 @@ TEST_F(IntroduceTest, AFolderHoldingALibraryIsAdoptedWhenTheUserAgrees) {
         ASSERT_EQ(other.OpenLibrary(m_dir / "carried"), 1);
         ASSERT_EQ(other.SetConfig("auth_passwd", "carried-pw"), 1);
     }
+    DeviceListWatch panels(m_core->Hub());
     Open(m_disks, 1);
     m_wizard->SetPathText((m_dir / "carried").string());
     m_answerOk = false;
     NextAndSettle();
     EXPECT_EQ(m_questions, 1);
     EXPECT_EQ(m_wizard->Step(), 0);
+    EXPECT_EQ(panels.count, 0);
     m_answerOk = true;
     NextAndSettle();
     EXPECT_EQ(m_questions, 2);
     EXPECT_EQ(m_wizard->Step(), 1);
+    EXPECT_EQ(panels.count, 1) << "the panels read the adopted library's phones";
     EXPECT_EQ(m_core->GetRootPath(), m_dir / "carried");
     EXPECT_EQ(m_core->GetPairingPassword(), "carried-pw");
     EXPECT_TRUE(m_messages.empty());

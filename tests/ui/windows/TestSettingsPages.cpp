@@ -12,6 +12,7 @@
 #include "ui/framework/UIAnimate.h"
 #include "ui/framework/UIButton.h"
 #include "ui/framework/UICheckBox.h"
+#include "ui/framework/UIGeometry.h"
 #include "ui/framework/UIHyperLink.h"
 #include "ui/framework/UILabel.h"
 #include "ui/framework/UITabCtrl.h"
@@ -324,6 +325,44 @@ TEST_F(SettingsPages, AutostartIsStoredAsOnOnlyWhenItsEntryWasWritten) {
     ConfirmAndWait();
     EXPECT_FALSE(fs::exists(AutoStartEntryPath()));
     EXPECT_EQ(StoredAutoStart(), "");
+}
+
+bool Overlap(const CHRect& a, const CHRect& b) {
+    return a.left < b.right && b.left < a.right && a.top < b.bottom && b.top < a.bottom;
+}
+
+bool Inside(const CHRect& inner, const CHRect& outer) {
+    return inner.left >= outer.left && inner.right <= outer.right && inner.top >= outer.top &&
+           inner.bottom <= outer.bottom;
+}
+
+TEST_F(SettingsPages, TheHelpPageShowsTheWholeCarouselWithItsLinkClearOfSlidesAndMarks) {
+    m_frame->SelectPage(CXConfigFrame::kHelpTab);
+    CXConfigHelp* help = m_frame->HelpPage();
+    CXIntroAnimate* carousel = help->Carousel();
+    ASSERT_NE(carousel, nullptr);
+    const CHRect& page = help->Rect();
+    const CHRect& window = m_frame->Rect();
+    EXPECT_TRUE(Inside(page, window));
+    EXPECT_LE(page.bottom, m_frame->Tabs()->Rect().bottom) << "no lower than the tab column";
+    EXPECT_EQ(RectHeight(carousel->Rect()), 275) << "the carousel is not cut";
+    EXPECT_TRUE(Inside(carousel->Rect(), page));
+
+    // Each slide picture carries its caption in a line 175..205 pixels into its 220.
+    CHRect slide = carousel->SlideRect(carousel->Current());
+    ASSERT_EQ(RectHeight(slide), 220);
+    CHRect caption{slide.left, slide.top + 175, slide.right, slide.top + 205};
+    CHRect link = help->MoreLink()->Rect();
+    EXPECT_TRUE(Inside(link, page)) << "the link is not cut either";
+    EXPECT_FALSE(Overlap(link, slide));
+    for (int i = 0; i < CXIntroAnimate::kSlides; ++i) {
+        CHRect mark = carousel->MarkRect(i);
+        EXPECT_TRUE(Inside(mark, carousel->Rect())) << "mark " << i;
+        EXPECT_FALSE(Overlap(mark, caption)) << "mark " << i;
+        EXPECT_FALSE(Overlap(mark, link)) << "mark " << i;
+    }
+    // The other pages keep their place.
+    EXPECT_EQ(RectHeight(Page().Rect()), 290);
 }
 
 TEST_F(SettingsPages, TheAboutAndHelpPagesShowTheVersionAndTheCurrentAddresses) {
