@@ -1,6 +1,7 @@
 #include "httpclient/CHttpAgent.h"
 
 #include "httpclient/CHChunkDecoder.h"
+#include "platform/FileSystem.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -84,21 +85,6 @@ void AdviseLargePages(std::string& text) {
     if (end > begin) {
         ::madvise(reinterpret_cast<void*>(begin), end - begin, MADV_HUGEPAGE);
     }
-}
-
-bool WriteAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0 && errno == EINTR) {
-            continue;
-        }
-        if (n <= 0) {
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
 }
 
 } // namespace

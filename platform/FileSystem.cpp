@@ -51,24 +51,6 @@ int OpenRetry(const char* path, int flags, mode_t mode = 0) {
     }
 }
 
-bool WriteAll(int fd, const char* data, size_t length) {
-    while (length > 0) {
-        ssize_t n = ::write(fd, data, length);
-        if (n < 0) {
-            if (errno == EINTR) {
-                continue;
-            }
-            return false;
-        }
-        if (n == 0) {
-            return false;
-        }
-        data += n;
-        length -= static_cast<size_t>(n);
-    }
-    return true;
-}
-
 bool Exists(const fs::path& path) {
     struct stat st;
     return ::lstat(path.c_str(), &st) == 0;
@@ -510,4 +492,22 @@ fs::path MakeUniqueName(const fs::path& wanted) {
             return candidate;
         }
     }
+}
+
+bool WriteAll(int fd, const char* data, size_t length) {
+    while (length > 0) {
+        ssize_t n = ::write(fd, data, length);
+        if (n < 0) {
+            if (errno == EINTR) {
+                continue;
+            }
+            return false;
+        }
+        if (n == 0) {
+            return false;
+        }
+        data += n;
+        length -= static_cast<size_t>(n);
+    }
+    return true;
 }

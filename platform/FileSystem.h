@@ -13,6 +13,8 @@ namespace fs = std::filesystem;
 bool ReadWholeFile(const fs::path& path, std::string& out);
 // 64-bit size of the file, 0 when it cannot be opened.
 int64_t FileSize64(const fs::path& path);
+// Writes all length bytes to fd, resuming after partial writes and signals; false on an error.
+bool WriteAll(int fd, const char* data, size_t length);
 // Creates or truncates the file and writes all bytes; false unless every byte was written.
 bool WriteWholeFile(const fs::path& path, std::string_view bytes);
 // Copies source to destination; never overwrites an existing destination.

@@ -1,5 +1,7 @@
 #include "updater/CHInstallTransaction.h"
 
+#include "platform/FileSystem.h"
+
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -21,21 +23,6 @@ constexpr char kJournalHeader[] = "fernlift-journal 1\n";
 constexpr char kCommitMark[] = "commit";
 constexpr size_t kCopyBlock = 1 << 20;
 constexpr int kFolderFlags = O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC;
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
 
 bool SyncFolder(int rootFd, const std::string& relative) {
     UniqueFd folder(relative.empty() ? ::fcntl(rootFd, F_DUPFD_CLOEXEC, 0)

@@ -1,5 +1,7 @@
 #include "updater/CHPackageUnpacker.h"
 
+#include "platform/FileSystem.h"
+
 #include <fcntl.h>
 #include <minizip/unzip.h>
 #include <sys/stat.h>
@@ -25,21 +27,6 @@ mode_t UnixModeOf(const unz_file_info64& info) {
         return 0;
     }
     return static_cast<mode_t>(info.external_fa >> 16);
-}
-
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        ssize_t put = ::write(fd, data, size);
-        if (put < 0 && errno == EINTR) {
-            continue;
-        }
-        if (put <= 0) {
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "platform/Resources.h"
 #include "platform/UiDispatcher.h"
 #include "platform/gtk/GtkDesktop.h"
+#include "platform/gtk/GtkLeakSuppressions.h"
 #include "platform/gtk/GtkPlatform.h"
 #include "resources/BuiltInResources.h"
 #include "shell/CVellumoCore.h"
@@ -283,24 +284,8 @@ void RunWindows(Desktop& desktop, DesktopStart& start, CHUiDispatcher& ui) {
 
 #if defined(__has_feature)
 #if __has_feature(address_sanitizer)
-// Sanitizer builds: the desktop libraries keep process-wide caches (fonts, types, the session
-// bus connection) until exit; they are not leaks of this program.
 extern "C" const char* __lsan_default_suppressions() {
-    return "leak:libfontconfig.so\n"
-           "leak:libpango-1.0.so\n"
-           "leak:libpangoft2-1.0.so\n"
-           "leak:libpangocairo-1.0.so\n"
-           "leak:libglib-2.0.so\n"
-           "leak:libgobject-2.0.so\n"
-           "leak:libgio-2.0.so\n"
-           "leak:libharfbuzz.so\n"
-           "leak:libgtk-3.so\n"
-           "leak:libgdk-3.so\n"
-           "leak:libdbus-1.so\n"
-           "leak:libnotify.so\n"
-           "leak:libayatana-appindicator3.so\n"
-           "leak:libdbusmenu-glib.so\n"
-           "leak:libdbusmenu-gtk3.so\n";
+    return kGtkLeakSuppressions;
 }
 #endif
 #endif
